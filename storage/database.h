@@ -1,0 +1,118 @@
+#pragma once
+// The database layer: the few operations the handlers need from the ad store,
+// in the shape of a classic record-set API (open, temporary parameter query,
+// forward-only result with fields read by name, add/edit/update, execute,
+// close). SQLite lives behind it; nothing above this layer touches SQLite.
+//
+// Every failure raises QbError. Closing an object twice raises
+// kErrObjectClosed; the request's database slots (database_slots.h) raise
+// kErrObjectNotSet for an empty slot. The application error routine relies on
+// both to choose its error page.
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace qb {
+
+class Recordset;
+class QueryDef;
+class Statement;  // shared prepared statement, defined in database.cpp
+
+class Database {
+ public:
+  // Opens (and on first use creates) the store file at `path`, shared with
+  // other processes, with a busy timeout so that concurrent requests wait for
+  // one another instead of failing. `displayName` names the file in error
+  // descriptions (never the full server path).
+  static std::unique_ptr<Database> Open(const std::string& path,
+                                        const std::string& displayName = "qb.db");
+  ~Database();
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  // Opens table `name` (matched without regard to case, only "QB" exists) as
+  // a recordset for AddNew/Update.
+  std::unique_ptr<Recordset> OpenTable(std::string_view name);
+
+  // A temporary (unsaved) query. Parameters are written ":pName" in `sql`.
+  std::unique_ptr<QueryDef> CreateQueryDef(std::string_view sql);
+
+  void Close();
+  bool IsOpen() const { return db_ != nullptr; }
+  sqlite3* Handle() const { return db_; }
+
+ private:
+  explicit Database(sqlite3* db, std::string displayName);
+  sqlite3* db_;
+  std::string displayName_;
+  friend class QueryDef;
+  friend class Recordset;
+};
+
+class QueryDef {
+ public:
+  ~QueryDef();
+  // Binds the named parameter (given without the ':'), always as text.
+  // An unknown name raises kErrItemNotFound.
+  void SetParameter(std::string_view name, std::string_view value);
+  // Runs the query and returns a forward-only, changeable result positioned
+  // on the first row (Eof() when there is none).
+  std::unique_ptr<Recordset> OpenRecordset();
+  // Runs a statement that returns no rows (DELETE); done when it returns.
+  void Execute();
+  // Rows changed by the last Execute.
+  long long RowsAffected() const { return rowsAffected_; }
+  void Close();
+  bool IsOpen() const { return open_; }
+
+ private:
+  friend class Database;
+  QueryDef(Database& db, std::shared_ptr<Statement> stmt);
+  Database* db_;
+  std::shared_ptr<Statement> stmt_;
+  bool open_ = true;
+  long long rowsAffected_ = 0;
+};
+
+class Recordset {
+ public:
+  ~Recordset();
+  bool Eof() const;
+  void MoveNext();
+  // The named field of the current row as text (a null field reads as empty
+  // text). The view stays valid until the next MoveNext/Update/Close.
+  // No current row raises kErrNoCurrentRecord; an unknown name
+  // kErrItemNotFound.
+  std::string_view Field(std::string_view name) const;
+
+  // AddNew (table recordsets) or Edit (query results) starts a change;
+  // SetField gives a field its new text; Update stores the change. Edit with
+  // no current row raises kErrNoCurrentRecord; an Update whose row has been
+  // deleted meanwhile raises kErrNoCurrentRecord too.
+  void AddNew();
+  void Edit();
+  void SetField(std::string_view name, std::string_view value);
+  void Update();
+
+  void Close();
+  bool IsOpen() const { return open_; }
+
+ private:
+  friend class Database;
+  friend class QueryDef;
+  Recordset(Database& db, std::shared_ptr<Statement> stmt);  // query result
+  explicit Recordset(Database& db);                          // table
+  void Step();
+  Database* db_;
+  std::shared_ptr<Statement> stmt_;  // null for a table recordset
+  bool open_ = true;
+  bool eof_ = true;
+  enum class Mode { kNone, kAdding, kEditing } mode_ = Mode::kNone;
+  std::vector<std::pair<int, std::string>> pending_;  // column index, value
+};
+
+}  // namespace qb
