@@ -39,3 +39,14 @@ class QbError : public std::runtime_error {
 };
 
 }  // namespace qb
+
+#include <exception>
+
+namespace qb {
+
+// The error an error routine reports for whatever was thrown: a QbError as it
+// is, running out of memory as kErrOutOfMemory, anything else as
+// kErrInternal.
+QbError AsQbError(std::exception_ptr error);
+
+}  // namespace qb

@@ -1,0 +1,40 @@
+#include "gateway/program_location.h"
+
+#include <climits>
+#include <unistd.h>
+
+namespace qb {
+
+namespace {
+
+std::string CurrentDirectory() {
+  char buffer[PATH_MAX];
+  return ::getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string(".");
+}
+
+ProgramLocation Split(const std::string& path) {
+  std::size_t slash = path.rfind('/');
+  ProgramLocation location;
+  location.directory = slash == 0 ? std::string("/") : path.substr(0, slash);
+  std::string file = path.substr(slash + 1);
+  std::size_t dot = file.rfind('.');
+  location.name = (dot == std::string::npos || dot == 0) ? file : file.substr(0, dot);
+  return location;
+}
+
+}  // namespace
+
+ProgramLocation LocateProgram(const char* argv0) {
+  std::string started = argv0 ? argv0 : "";
+  if (!started.empty()) {
+    std::string path = started;
+    if (path.front() != '/') path = CurrentDirectory() + "/" + path;
+    if (::access(path.c_str(), F_OK) == 0) return Split(path);
+  }
+  char buffer[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (n > 0) return Split(std::string(buffer, static_cast<std::size_t>(n)));
+  return ProgramLocation{CurrentDirectory(), "qbcgi"};
+}
+
+}  // namespace qb

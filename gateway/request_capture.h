@@ -1,0 +1,18 @@
+#pragma once
+#include "gateway/request.h"
+
+namespace qb {
+
+// Fills req.cgi from the environment, reads ContentLength from
+// CONTENT_LENGTH (its leading decimal number; beyond 32 bits raises
+// kErrOverflow) and resets the form fields.
+void LoadCgiEnvironment(Request& req);
+
+// For a POST (method written exactly "POST") reads the body until
+// ContentLength bytes have arrived or the input ends, and decodes it when the
+// content type says www-form-urlencoded; then decodes the query string.
+// A negative length raises kErrInvalidArgument, one above kMaxContentLength
+// kErrOutOfMemory, both before anything is read.
+void ReadFormData(Request& req);
+
+}  // namespace qb

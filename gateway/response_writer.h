@@ -1,0 +1,78 @@
+#pragma once
+// The one writer of the response. Pages are written line by line; each line
+// is a concatenation of pieces and ends in CR LF. The writer buffers lines and
+// hands them to the output descriptor in large writes, yet the bytes of every
+// response, on a regular file or a pipe, are exactly those of one write per
+// line: the error page's rewind and cut act as they would on unbuffered output.
+//
+// Safe by default: a piece made from a string literal is written as it
+// stands; a piece made from any other text (request or store values) is
+// HTML-escaped. Operator text from the settings and list files, which may
+// hold markup on purpose, must be wrapped in Trusted{...}: writing a value
+// unescaped is always a visible step.
+#include <cstddef>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace qb {
+
+// Text the site operator wrote (settings, category and banner lists), or
+// text the program composed from trusted pieces: written unescaped.
+struct Trusted {
+  std::string_view text;
+};
+
+class Piece {
+ public:
+  template <std::size_t N>
+  Piece(const char (&literal)[N]) : text_(literal, N - 1), escape_(false) {}  // NOLINT
+  Piece(Trusted trusted) : text_(trusted.text), escape_(false) {}             // NOLINT
+  Piece(const std::string& value) : text_(value), escape_(true) {}            // NOLINT
+  Piece(std::string_view value) : text_(value), escape_(true) {}              // NOLINT
+
+  std::string_view Text() const { return text_; }
+  bool Escaped() const { return escape_; }
+
+ private:
+  std::string_view text_;
+  bool escape_;
+};
+
+class ResponseWriter {
+ public:
+  static constexpr std::size_t kFlushSize = 64 * 1024;
+
+  explicit ResponseWriter(int fd) : fd_(fd) {}
+  ~ResponseWriter() { Flush(); }
+  ResponseWriter(const ResponseWriter&) = delete;
+  ResponseWriter& operator=(const ResponseWriter&) = delete;
+
+  // One page line: the pieces, then CR LF.
+  void SendLine(std::initializer_list<Piece> pieces);
+  // The CGI status line that only the error pages send.
+  void SendStatusOk();
+  // The header every page starts with: "Content-type: text/html", LF, LF,
+  // then the CR LF every line ends with, which opens the page body.
+  void SendContentType();
+
+  // Writes out what is buffered. Write failures are not reported: a lost
+  // connection loses the rest of the page, and the request goes on.
+  void Flush();
+
+  // Moves the output back to its start, as the gateway error page does, so the
+  // page replaces what the request wrote when the output is a regular file.
+  // On a pipe the move fails and what was written stays in front.
+  void Rewind();
+  // Cuts the output after what has been written (regular files only).
+  void CutHere();
+
+  int Fd() const { return fd_; }
+
+ private:
+  void WriteAll(const char* data, std::size_t size);
+  int fd_;
+  std::string buffer_;
+};
+
+}  // namespace qb

@@ -1,0 +1,12 @@
+#pragma once
+#include "gateway/request.h"
+
+namespace qb {
+
+// One whole request: settings, request capture, the application. Every error
+// that the application does not answer itself ends here, in the start-up
+// error routine, which writes the gateway error page. All output is written
+// when it returns.
+void RunMain(Request& req);
+
+}  // namespace qb

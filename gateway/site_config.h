@@ -1,0 +1,24 @@
+#pragma once
+// The site's settings, read from qbcgi.cfg in the program directory by every
+// request and never written.
+#include <cstdint>
+#include <string>
+
+namespace qb {
+
+struct SiteConfig {
+  std::string AdminEmail;
+  std::int32_t ExpireDays = 0;
+  std::string ScriptUrl;  // base address, ends in "/"; completed by the dispatcher
+  std::string HomeUrl;
+  bool BannersEnabled = false;
+  std::string BodyColor;
+};
+
+// Reads the six settings in order into `config` (fields read before a failure
+// keep their values, as the error page may show AdminEmail). Makes ScriptUrl
+// end in "/" and sets BannersEnabled exactly when the banner switch is "Y" or
+// "y".
+void LoadSiteConfig(const std::string& programDir, SiteConfig& config);
+
+}  // namespace qb

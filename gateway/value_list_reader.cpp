@@ -1,0 +1,122 @@
+#include "gateway/value_list_reader.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <fcntl.h>
+#include <limits>
+#include <unistd.h>
+
+#include "gateway/qb_error.h"
+
+namespace qb {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
+
+}  // namespace
+
+ValueListReader ValueListReader::FromFile(const std::string& path, const std::string& displayName) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw QbError(kErrFileNotFound, "File not found: " + displayName);
+  std::string content;
+  char chunk[16384];
+  for (;;) {
+    ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      throw QbError(kErrFileNotFound, "File could not be read: " + displayName);
+    }
+    if (n == 0) break;
+    content.append(chunk, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return ValueListReader(std::move(content), displayName);
+}
+
+ValueListReader::ValueListReader(std::string content, std::string displayName)
+    : content_(std::move(content)), displayName_(std::move(displayName)) {}
+
+std::string ValueListReader::NextText() {
+  const std::size_t size = content_.size();
+  while (pos_ < size && IsBlank(content_[pos_])) ++pos_;
+  if (pos_ >= size) throw QbError(kErrPastEndOfFile, "Input past end of file: " + displayName_);
+
+  auto consumeSeparator = [&] {
+    if (pos_ >= size) return;
+    if (content_[pos_] == ',') {
+      ++pos_;
+    } else if (content_[pos_] == '\r') {
+      ++pos_;
+      if (pos_ < size && content_[pos_] == '\n') ++pos_;
+    } else if (content_[pos_] == '\n') {
+      ++pos_;
+    }
+  };
+
+  if (content_[pos_] == '"') {
+    std::size_t close = content_.find('"', pos_ + 1);
+    if (close == std::string::npos) close = size;  // an unclosed quote runs to the end
+    std::string value = content_.substr(pos_ + 1, close - pos_ - 1);
+    pos_ = close < size ? close + 1 : size;
+    // Anything between the closing quote and the separator is dropped.
+    while (pos_ < size && content_[pos_] != ',' && !IsLineEnd(content_[pos_])) ++pos_;
+    consumeSeparator();
+    return value;
+  }
+
+  std::size_t start = pos_;
+  while (pos_ < size && content_[pos_] != ',' && !IsLineEnd(content_[pos_])) ++pos_;
+  std::size_t end = pos_;
+  while (end > start && IsBlank(content_[end - 1])) --end;
+  std::string value = content_.substr(start, end - start);
+  consumeSeparator();
+  return value;
+}
+
+std::int32_t ValueListReader::NextNumber() {
+  std::string text = NextText();
+  bool overflow = false;
+  std::int64_t n = LeadingNumber(text, std::numeric_limits<std::int32_t>::min(),
+                                 std::numeric_limits<std::int32_t>::max(), overflow);
+  if (overflow) throw QbError(kErrOverflow, "Overflow: the number " + text + " in " + displayName_ + " is too large");
+  return static_cast<std::int32_t>(n);
+}
+
+std::int64_t LeadingNumber(std::string_view text, std::int64_t min, std::int64_t max, bool& overflow) {
+  overflow = false;
+  std::size_t i = 0;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  // Collect the plain decimal form (digits, optional fraction) and let the
+  // C library convert it, so that halves are exact before rounding.
+  std::string number;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) number += text[i];
+  bool digits = !number.empty();
+  if (i < text.size() && text[i] == '.') {
+    number += '.';
+    for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+      number += text[i];
+      digits = true;
+    }
+  }
+  if (!digits) return 0;
+  if (number.front() == '.') number.insert(number.begin(), '0');
+  long double value = std::strtold(number.c_str(), nullptr);
+  long double rounded = std::nearbyint(value);  // default rounding: half to even
+  if (negative) rounded = -rounded;
+  if (rounded < static_cast<long double>(min) || rounded > static_cast<long double>(max)) {
+    overflow = true;
+    return 0;
+  }
+  return static_cast<std::int64_t>(rounded);
+}
+
+}  // namespace qb

@@ -1,0 +1,67 @@
+#include "postdata/run_application.h"
+
+#include <string_view>
+
+#include "gateway/error_page.h"
+#include "gateway/qb_error.h"
+#include "postdata/handlers.h"
+#include "postdata/page_furniture.h"
+#include "postdata/site_lists.h"
+#include "postdata/text_utils.h"
+
+namespace qb {
+
+namespace {
+
+struct Action {
+  std::string_view name;
+  void (*handler)(Request&);
+};
+
+// Compared in this order; the first equal name runs.
+constexpr Action kActions[] = {
+    {"NEWITEM", NewAdForm},      {"ADD", AddAd},         {"SHOW", CategoryIndex},
+    {"LIST", CategoryListing},   {"SHOWALL", AllAdsListing}, {"GETEDIT", SellerAds},
+    {"GETPW", PasswordForm},     {"EDIT", PasswordCheck}, {"DELETE", DeleteAd},
+    {"MAIN", MainPage},          {"UPDATE", UpdateAd},
+};
+
+void SendApplicationErrorPage(Request& req, const std::string& description) {
+  req.out.SendStatusOk();
+  SendErrorPageBody(req, description);
+  SendNavigationBar(req);
+  SendFooterNotice(req, FooterForm::kPlain);
+  req.out.SendLine({"</body></html>"});
+}
+
+void Dispatch(Request& req) {
+  LoadCategoryList(req);
+  if (req.config.BannersEnabled) LoadBannerList(req);
+  req.ActionName = AsciiUpper(req.GetFormValue("Action"));
+  req.config.ScriptUrl += req.programName + ".exe";
+  for (const Action& action : kActions) {
+    if (req.ActionName == action.name) {
+      action.handler(req);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+void RunApplication(Request& req) {
+  try {
+    Dispatch(req);
+  } catch (...) {
+    QbError error = AsQbError(std::current_exception());
+    // A close that fails (a slot never filled, or already closed) passes its
+    // own error on to the start-up error routine, whose page replaces the
+    // whole response.
+    req.slots.CloseRecordset();
+    req.slots.CloseDatabase();
+    req.slots.CloseQueryDef();
+    SendApplicationErrorPage(req, error.Description());
+  }
+}
+
+}  // namespace qb
