@@ -1,10 +1,120 @@
-// The listings: one category with the expiry purge, and all ads.
+// The listings: the ads of one category, followed by the expiry purge, and
+// the first hundred ads of all categories.
+#include <string>
+
 #include "gateway/qb_error.h"
+#include "postdata/ad_table.h"
+#include "postdata/category_number.h"
 #include "postdata/handlers.h"
+#include "postdata/page_furniture.h"
+#include "storage/ad_queries.h"
 
 namespace qb {
 
-void CategoryListing(Request&) { throw QbError(kErrInternal, "Category listings are not available yet"); }
-void AllAdsListing(Request&) { throw QbError(kErrInternal, "The list of all ads is not available yet"); }
+namespace {
+
+constexpr int kAllAdsLimit = 100;
+
+void SendListingTop(Request& req, const char* title) {
+  ResponseWriter& out = req.out;
+  out.SendContentType();
+  out.SendLine({Trusted{title}});
+  SendNoticeComment(req);
+  SendListBodyLine(req);
+  if (req.config.BannersEnabled) SendBannerBlock(req);
+}
+
+void SendListingBottom(Request& req, const char* firstLine) {
+  req.out.SendLine({Trusted{firstLine}});
+  SendNavigationBar(req);
+  SendFooterNotice(req, FooterForm::kCentred);
+  req.out.SendLine({"</font></center></body></html>"});
+}
+
+// Deletes every ad, of any category, whose expiry day lies before today.
+// Most listings find nothing expired: an indexed read tells, so that the
+// write, which would queue behind other requests for the store's write lock,
+// only happens when there is something to delete.
+void PurgeExpiredAds(Request& req, const std::string& todayText) {
+  DatabaseSlots& slots = req.slots;
+  slots.database = Database::Open(req.DatabasePath);
+  bool anyExpired = false;
+  {
+    std::unique_ptr<QueryDef> check = slots.database->CreateQueryDef(queries::kAnyExpired);
+    check->SetParameter("pName", todayText);
+    std::unique_ptr<Recordset> found = check->OpenRecordset();
+    anyExpired = !found->Eof();
+    found->Close();
+  }
+  if (anyExpired) {
+    slots.queryDef = slots.database->CreateQueryDef(queries::kPurgeExpired);
+    slots.queryDef->SetParameter("pName", todayText);
+    slots.queryDef->Execute();
+    slots.queryDef->Close();
+  }
+  slots.database->Close();
+}
+
+}  // namespace
+
+void CategoryListing(Request& req) {
+  const std::int16_t category = CategoryNumber(req.GetFormValue("Cat"));
+  DatabaseSlots& slots = req.slots;
+  slots.database = Database::Open(req.DatabasePath);
+
+  SendListingTop(req, "<HTML><HEAD><TITLE>Quaybill/32 - HTML - List</TITLE></HEAD>");
+  if (category < 1 || category > 8) {
+    throw QbError(kErrSubscript, "Subscript out of range: there is no category " + std::to_string(category));
+  }
+  const std::string& name = req.CategoryList[static_cast<std::size_t>(category)];
+  req.out.SendLine({"<center><h1>Ads for Category - <font color=\"Maroon\"><i>", Trusted{name},
+                    "</i></font></h1></center>"});
+  req.out.SendLine({"<hr width=\"60%\" size=\"2\"><br><br>"});
+
+  slots.queryDef = slots.database->CreateQueryDef(queries::kListCategory);
+  slots.queryDef->SetParameter("pCat", name);
+  slots.recordset = slots.queryDef->OpenRecordset();
+  const std::string todayText = UsDateText(req.today());
+
+  Recordset& ads = *slots.recordset;
+  if (ads.Eof()) {
+    req.out.SendLine({"<center><h2><font color=\"maroon\">- No Ads have been placed in this Category! "
+                      "-</font></h2></center>"});
+  }
+  for (; !ads.Eof(); ads.MoveNext()) SendAdTable(req, ads, AdTableForm::kCategory);
+  ads.Close();
+  slots.database->Close();
+  SendListingBottom(req, "<center>");
+
+  // The page is complete: let the visitor have it before the purge.
+  req.out.Flush();
+  PurgeExpiredAds(req, todayText);
+}
+
+void AllAdsListing(Request& req) {
+  DatabaseSlots& slots = req.slots;
+  slots.database = Database::Open(req.DatabasePath);
+  SendListingTop(req, "<HTML><HEAD><TITLE>Quaybill/32 - HTML</TITLE></HEAD>");
+  req.out.SendLine({"<center><h1>Showing <font color=\"Maroon\">ALL</font> Ads</h1></center>"});
+
+  slots.queryDef = slots.database->CreateQueryDef(queries::kShowAll);
+  slots.recordset = slots.queryDef->OpenRecordset();
+  Recordset& ads = *slots.recordset;
+  int shown = 0;
+  while (!ads.Eof()) {
+    SendAdTable(req, ads, AdTableForm::kAllAds);
+    ads.MoveNext();
+    if (++shown == kAllAdsLimit) {
+      if (!ads.Eof()) {
+        req.out.SendLine({"<center><font size=\"+1\" color=\"red\">! There are more than 100 Ads in the database, "
+                          "only showing the first 100 !</font></center><p>"});
+      }
+      break;
+    }
+  }
+  ads.Close();
+  slots.database->Close();
+  SendListingBottom(req, "</table><center>");
+}
 
 }  // namespace qb

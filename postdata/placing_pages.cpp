@@ -1,7 +1,8 @@
 // Placing an ad: the new-ad form, and storing the ad it posts.
 #include <string>
 
-#include "gateway/qb_error.h"
+#include "postdata/text_utils.h"
+#include "storage/ad_dates.h"
 #include "postdata/handlers.h"
 #include "postdata/page_furniture.h"
 
@@ -40,6 +41,41 @@ void NewAdForm(Request& req) {
   out.SendLine({"</center></font></body></html>"});
 }
 
-void AddAd(Request&) { throw QbError(kErrInternal, "Placing ads is not available yet"); }
+void AddAd(Request& req) {
+  // All store work comes first: a failure leaves no row, and its error page
+  // is the whole response.
+  DatabaseSlots& slots = req.slots;
+  slots.database = Database::Open(req.DatabasePath);
+  slots.recordset = slots.database->OpenTable("qb");
+  const CivilDate today = req.today();
+  const CivilDate expire = AddDays(today, req.config.ExpireDays);
+
+  Recordset& table = *slots.recordset;
+  table.AddNew();
+  for (const char* field : {"Item", "Name", "Email", "Price", "Desc", "Phone", "Category"}) {
+    table.SetField(field, req.GetFormValue(field));
+  }
+  table.SetField("Expire", IsoDateText(expire));
+  table.SetField("Date", UsDateText(today));
+  table.SetField("Password", AsciiUpper(req.GetFormValue("Password")));
+  table.SetField("RemoteHost", req.cgi.REMOTE_HOST);
+  table.SetField("RemoteAddr", req.cgi.REMOTE_ADDR);
+  table.SetField("RemoteUser", req.cgi.REMOTE_USER);
+  table.Update();
+  table.Close();
+  slots.database->Close();
+
+  ResponseWriter& out = req.out;
+  out.SendContentType();
+  SendPlacingTitleLine(req);
+  out.SendLine({"<basefont size=\"3\" face=\"verdana,arial,helvetica\">"});
+  out.SendLine({"<center><H2>", req.GetFormValue("Name"),
+                " , Your Ad has been Entered Successfully!</H2><b>This Ad will automatically Expire after <font "
+                "color=\"red\">",
+                std::to_string(req.config.ExpireDays), "</font> Days unless you delete it first.</b>"});
+  SendNavigationBar(req);
+  SendFooterNotice(req, FooterForm::kPlain);
+  out.SendLine({"</center></font></body></html>"});
+}
 
 }  // namespace qb

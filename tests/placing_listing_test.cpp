@@ -1,0 +1,262 @@
+// Whole requests that place ads and list them: the confirmation page and the
+// stored row, the category listing with its purge, and the all-ads listing.
+#include <gtest/gtest.h>
+
+#include "gateway/html_escape.h"
+#include "support/ad_store.h"
+#include "support/cgi_process.h"
+#include "support/expected_pages.h"
+
+namespace qbtest {
+namespace {
+
+CgiResult Request(const TempSite& site, const CgiRequest& request, Output output = Output::kPipe) {
+  CgiResult r = RunCgi(site.ProgramPath(), request, output);
+  EXPECT_EQ(r.exitCode, 0);
+  return r;
+}
+
+std::string Esc(const std::string& s) { return qb::HtmlEscape(s); }
+
+// The seven lines of one ad, values escaped as a browser must receive them.
+std::string AdTable(const SeedAd& ad, bool allAds = false) {
+  const std::string sep = "</td><td align=\"center\" bgcolor=\"white\">";
+  return Lines({"<table width=\"90%\" align=\"center\" cellspacing=\"0\" cellpadding=\"2\" border=\"1\">",
+                std::string(allAds ? "<tr><td  colspan=\"5\"" : "<tr><td colspan=\"5\"") +
+                    " align=\"center\" bgcolor=\"white\"><font size=\"+1\" color=\"maroon\" bgcolor=\"white\"><b>" +
+                    Esc(ad.Item) + "</b></font></td></tr>",
+                "<tr><td bgcolor=\"silver\" Align=\"center\"><b>Price: </b></td><td bgcolor=\"silver\" "
+                "Align=\"center\"><b>Date: </b></td><td bgcolor=\"silver\" Align=\"center\"><b>Seller: </b></td><td "
+                "bgcolor=\"silver\" Align=\"center\"><b>Email: </b></td><td bgcolor=\"silver\" Align=\"center\"><b>Phone: "
+                "</b></td></tr>",
+                "<tr><td align=\"center\" bgcolor=\"white\">$" + Esc(ad.Price) + sep + Esc(ad.Date) + sep +
+                    Esc(ad.Name) + sep + "<a href=\"mailto:" + Esc(ad.Email) + "\">" + Esc(ad.Email) + "</a>" + sep +
+                    Esc(ad.Phone) + "</td></tr>",
+                "<tr><td bgcolor=\"silver\" Align=\"center\" colspan=\"5\"><b>Description: </b></td></tr>",
+                "<tr><td colspan=\"5\" bgcolor=\"white\">" + Esc(ad.Desc) + "</td></tr>", "</table><p>"});
+}
+
+std::string ListingTop(const std::string& category) {
+  return Lines({kHeader, "<HTML><HEAD><TITLE>Quaybill/32 - HTML - List</TITLE></HEAD>", kNotice,
+                "<body bgcolor=\"#FFFFCC\"><font size=\"2\" face=\"verdana,arial,helvetica\">",
+                "<center><h1>Ads for Category - <font color=\"Maroon\"><i>" + category + "</i></font></h1></center>",
+                "<hr width=\"60%\" size=\"2\"><br><br>"});
+}
+
+const std::string kNoAds =
+    "<center><h2><font color=\"maroon\">- No Ads have been placed in this Category! -</font></h2></center>\r\n";
+
+std::string ListingBottom(const std::string& first) {
+  return Lines({first, NavBar(), kFooterCentred, "</font></center></body></html>"});
+}
+
+std::string ShowAllPage(const std::string& tables) {
+  return Lines({kHeader, "<HTML><HEAD><TITLE>Quaybill/32 - HTML</TITLE></HEAD>", kNotice,
+                "<body bgcolor=\"#FFFFCC\"><font size=\"2\" face=\"verdana,arial,helvetica\">",
+                "<center><h1>Showing <font color=\"Maroon\">ALL</font> Ads</h1></center>"}) +
+         tables + ListingBottom("</table><center>");
+}
+
+std::string Confirmation(const std::string& name) {
+  return Lines({kHeader,
+                "<html><head><title>Quaybill/32-HTML - Enter New Add</title></head><body bgcolor=\"#FFFFCC\">",
+                "<basefont size=\"3\" face=\"verdana,arial,helvetica\">",
+                "<center><H2>" + name +
+                    " , Your Ad has been Entered Successfully!</H2><b>This Ad will automatically Expire after <font "
+                    "color=\"red\">30</font> Days unless you delete it first.</b>",
+                NavBar(), kFooterPlain, "</center></font></body></html>"});
+}
+
+TEST(PlacingAnAd, StoresEveryFieldAsReceivedAndConfirms) {
+  TempSite site;
+  CgiRequest post = Post("Action=ADD",
+                         "Category=Boats&Item=Canoe+%26+paddles&Name=Ann+Lee+&Email=ann%40example.com&Phone=555-1234"
+                         "&Price=120&Password=sEcret+&Desc=Line+one%0D%0ALine+two");
+  post.env["REMOTE_HOST"] = "host.example";
+  post.env["REMOTE_USER"] = "ann";
+  EXPECT_EQ(Request(site, post, Output::kFile).output, Confirmation("Ann Lee "));
+
+  std::vector<Row> rows = ReadAds(site.Path("qb.db"));
+  ASSERT_EQ(rows.size(), 1u);
+  Row& ad = rows[0];
+  EXPECT_EQ(ad["ID"], "1");
+  EXPECT_EQ(ad["Item"], "Canoe & paddles");
+  EXPECT_EQ(ad["Name"], "Ann Lee ");  // stored as typed, blanks and all
+  EXPECT_EQ(ad["Email"], "ann@example.com");
+  EXPECT_EQ(ad["Phone"], "555-1234");
+  EXPECT_EQ(ad["Price"], "120");
+  EXPECT_EQ(ad["Desc"], "Line one\r\nLine two");
+  EXPECT_EQ(ad["Category"], "Boats");
+  EXPECT_EQ(ad["Password"], "SECRET ");  // upper-cased, not trimmed
+  EXPECT_EQ(ad["Date"], LocalDateUs());
+  EXPECT_EQ(ad["Expire"], LocalDateIso(30));
+  EXPECT_EQ(ad["RemoteHost"], "host.example");
+  EXPECT_EQ(ad["RemoteAddr"], "127.0.0.1");
+  EXPECT_EQ(ad["RemoteUser"], "ann");
+}
+
+TEST(PlacingAnAd, EmptyPostRepeatedFieldsAndOddCategories) {
+  TempSite site;
+  EXPECT_EQ(Request(site, Post("Action=ADD", "")).output, Confirmation(""));
+  EXPECT_EQ(Request(site, Post("Action=Add", "Name=a&Name=b&Category=Nowhere")).output, Confirmation("a;b"));
+
+  std::vector<Row> rows = ReadAds(site.Path("qb.db"));
+  ASSERT_EQ(rows.size(), 2u);
+  for (const char* field : {"Item", "Name", "Email", "Price", "Desc", "Phone", "Category", "Password", "RemoteUser"}) {
+    EXPECT_EQ(rows[0][field], "") << field;
+  }
+  EXPECT_EQ(rows[0]["Date"], LocalDateUs());
+  EXPECT_EQ(rows[1]["Name"], "a;b");
+  EXPECT_EQ(rows[1]["ID"], "2");
+
+  // An ad of no listed category shows in the all-ads listing only.
+  std::string all = Request(site, Get("action=ShowAll")).output;
+  EXPECT_NE(all.find("a;b"), std::string::npos);
+  for (int cat = 1; cat <= 8; ++cat) {
+    EXPECT_EQ(Request(site, Get("Action=List&Cat=" + std::to_string(cat))).output.find("a;b"), std::string::npos);
+  }
+}
+
+TEST(PlacingAnAd, AnExpiryOutsideTheCalendarStoresNothing) {
+  SiteFiles files;
+  files.config = "admin@example.com\n2147483647\nhttp://example.com/cgi-bin\nhttp://example.com/\nN\n#FFFFCC\n";
+  TempSite site(files);
+  std::string page = Request(site, Post("Action=ADD", "Item=x"), Output::kFile).output;
+  EXPECT_EQ(page.rfind(kGatewayErrorStart, 0), 0u) << page;
+  EXPECT_NE(page.find("Error Number =  6</PRE>"), std::string::npos);
+  EXPECT_EQ(CountAds(site.Path("qb.db")), 0);
+}
+
+TEST(CategoryListing, ListsTheCategoryOrSaysItIsEmpty) {
+  TempSite site;
+  EXPECT_EQ(Request(site, Get("Action=List&Cat=3"), Output::kFile).output,
+            ListingTop("Houses") + kNoAds + ListingBottom("<center>"));
+
+  SeedAd a, b, other;
+  b.Item = "Blue car";
+  b.Email = "";  // still gets its mailto link
+  a.Category = "cars";  // categories match without regard to case
+  other.Category = "Boats";
+  InsertAd(site.Path("qb.db"), a);
+  InsertAd(site.Path("qb.db"), b);
+  InsertAd(site.Path("qb.db"), other);
+  EXPECT_EQ(Request(site, Get("Action=List&Cat=1")).output,
+            ListingTop("Cars") + AdTable(a) + AdTable(b) + ListingBottom("<center>"));
+}
+
+TEST(CategoryListing, CatIsReadAsARoundedNumber) {
+  TempSite site;
+  SeedAd ad;
+  ad.Category = "Houses";
+  InsertAd(site.Path("qb.db"), ad);
+  EXPECT_EQ(Request(site, Get("Action=List&Cat=+3+")).output, ListingTop("Houses") + AdTable(ad) + ListingBottom("<center>"));
+  EXPECT_EQ(Request(site, Get("Action=List&Cat=3.5")).output, ListingTop("Jobs") + kNoAds + ListingBottom("<center>"));
+  EXPECT_EQ(Request(site, Get("Action=List&Cat=2.5")).output, ListingTop("Boats") + kNoAds + ListingBottom("<center>"));
+}
+
+TEST(CategoryListing, BadCatGivesTheGatewayErrorPage) {
+  TempSite site;
+  for (const char* cat : {"&Cat=abc", "&Cat=", "", "&Cat=3x", "&Cat=40000"}) {
+    std::string page = Request(site, Get(std::string("Action=List") + cat), Output::kFile).output;
+    EXPECT_EQ(page.rfind(kGatewayErrorStart, 0), 0u) << cat;
+    EXPECT_NE(page.find(std::string(cat).find("40000") != std::string::npos ? "Error Number =  6<"
+                                                                            : "Error Number =  13<"),
+              std::string::npos)
+        << page;
+  }
+  // Out of range after the page has begun: a file holds only the error
+  // page, a pipe the page so far and then the error page.
+  const std::string error = GatewayErrorPage("Subscript out of range: there is no category 9 Error Number =  9");
+  EXPECT_EQ(Request(site, Get("Action=List&Cat=9"), Output::kFile).output, error);
+  const std::string begun = Lines({kHeader, "<HTML><HEAD><TITLE>Quaybill/32 - HTML - List</TITLE></HEAD>", kNotice,
+                                   "<body bgcolor=\"#FFFFCC\"><font size=\"2\" face=\"verdana,arial,helvetica\">"});
+  EXPECT_EQ(Request(site, Get("Action=List&Cat=9"), Output::kPipe).output, begun + error);
+  EXPECT_EQ(Request(site, Get("Action=List&Cat=0"), Output::kPipe).output,
+            begun + GatewayErrorPage("Subscript out of range: there is no category 0 Error Number =  9"));
+}
+
+TEST(ExpiryPurge, RunsAfterThePageAndAcrossAllCategories) {
+  TempSite site;
+  const std::string db = site.Path("qb.db");
+  SeedAd yesterday, today, otherCategory, longAgo;
+  yesterday.Item = "expired yesterday";
+  yesterday.Expire = LocalDateIso(-1);
+  today.Item = "expires today";
+  today.Expire = LocalDateIso(0);
+  otherCategory.Item = "expired boat";
+  otherCategory.Category = "Boats";
+  otherCategory.Expire = LocalDateIso(-40);
+  longAgo.Item = "expired long ago";
+  longAgo.Category = "Jobs";
+  longAgo.Expire = "2001-12-31";
+  for (const SeedAd& ad : {yesterday, today, otherCategory, longAgo}) InsertAd(db, ad);
+
+  // The purging request still lists the ad that expired yesterday.
+  EXPECT_EQ(Request(site, Get("Action=List&Cat=1")).output,
+            ListingTop("Cars") + AdTable(yesterday) + AdTable(today) + ListingBottom("<center>"));
+  std::vector<Row> left = ReadAds(db);
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0]["Item"], "expires today");
+  EXPECT_EQ(Request(site, Get("Action=List&Cat=1")).output,
+            ListingTop("Cars") + AdTable(today) + ListingBottom("<center>"));
+}
+
+TEST(AllAdsListing, ShowsAtMostAHundred) {
+  TempSite site;
+  EXPECT_EQ(Request(site, Get("action=ShowAll")).output, ShowAllPage(""));
+
+  const std::string db = site.Path("qb.db");
+  std::string tables;
+  SeedAd ad;
+  ad.Expire = LocalDateIso(-5);  // not yet purged: still shown
+  for (int i = 1; i <= 100; ++i) {
+    ad.Item = "Item " + std::to_string(i);
+    ad.Category = i % 2 ? "Cars" : "Pets";
+    InsertAd(db, ad);
+    tables += AdTable(ad, true);
+  }
+  EXPECT_EQ(Request(site, Get("action=ShowAll"), Output::kFile).output, ShowAllPage(tables));
+  ad.Item = "Item 101";
+  InsertAd(db, ad);
+  EXPECT_EQ(Request(site, Get("action=SHOWALL")).output,
+            ShowAllPage(tables + "<center><font size=\"+1\" color=\"red\">! There are more than 100 Ads in the "
+                                 "database, only showing the first 100 !</font></center><p>\r\n"));
+}
+
+TEST(Markup, EveryFieldIsShownAsText) {
+  TempSite site;
+  const std::string evil = "<script>alert('x')</script><b>\"bold\" & co";
+  std::string body;
+  for (const char* field : {"Item", "Name", "Email", "Price", "Desc", "Phone"}) {
+    body += std::string(field) + "=%3Cscript%3Ealert%28%27x%27%29%3C%2Fscript%3E%3Cb%3E%22bold%22+%26+co&";
+  }
+  body += "Category=Cars&Password=pw";
+  EXPECT_EQ(Request(site, Post("Action=ADD", body)).output, Confirmation(Esc(evil)));
+  std::vector<Row> rows = ReadAds(site.Path("qb.db"));
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0]["Desc"], evil);
+
+  SeedAd shown;
+  shown.Item = shown.Name = shown.Email = shown.Price = shown.Desc = shown.Phone = evil;
+  shown.Date = LocalDateUs();
+  EXPECT_EQ(Request(site, Get("Action=List&Cat=1")).output, ListingTop("Cars") + AdTable(shown) + ListingBottom("<center>"));
+  EXPECT_EQ(Request(site, Get("Action=ShowAll")).output, ShowAllPage(AdTable(shown, true)));
+}
+
+TEST(StoreFailures, AFileThatIsNoDatabaseIsReportedAndLeftAlone) {
+  TempSite site;
+  const std::string junk(4096, 'j');
+  site.WriteFile("qb.db", junk);
+  for (const char* query : {"Action=List&Cat=1", "Action=ShowAll"}) {
+    std::string page = Request(site, Get(query), Output::kFile).output;
+    EXPECT_EQ(page.rfind(kGatewayErrorStart, 0), 0u) << query;
+    EXPECT_NE(page.find("qb.db"), std::string::npos);
+    EXPECT_EQ(page.find(site.Dir()), std::string::npos);  // no server path
+  }
+  std::string page = Request(site, Post("Action=ADD", "Item=x")).output;
+  EXPECT_EQ(page.rfind(kGatewayErrorStart, 0), 0u);
+  EXPECT_EQ(site.ReadFile("qb.db"), junk);
+}
+
+}  // namespace
+}  // namespace qbtest
