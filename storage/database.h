@@ -8,6 +8,7 @@
 // kErrObjectClosed; the request's database slots (database_slots.h) raise
 // kErrObjectNotSet for an empty slot. The application error routine relies on
 // both to choose its error page.
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,7 +21,8 @@ namespace qb {
 
 class Recordset;
 class QueryDef;
-class Statement;  // shared prepared statement, defined in database.cpp
+class Statement;   // shared prepared statement, defined in database.cpp
+class Connection;  // connection state shared with statements, database.cpp
 
 class Database {
  public:
@@ -48,9 +50,8 @@ class Database {
  private:
   explicit Database(sqlite3* db, std::string displayName);
   sqlite3* db_;
-  std::string displayName_;
-  friend class QueryDef;
-  friend class Recordset;
+  // Outlives the Database while statements or recordsets made from it do.
+  std::shared_ptr<Connection> conn_;
 };
 
 class QueryDef {
@@ -71,9 +72,9 @@ class QueryDef {
 
  private:
   friend class Database;
-  QueryDef(Database& db, std::shared_ptr<Statement> stmt);
-  Database* db_;
-  std::shared_ptr<Statement> stmt_;
+  explicit QueryDef(std::shared_ptr<Statement> stmt);
+  Statement& Use() const;  // raises when this or the database is closed
+  std::shared_ptr<Statement> stmt_;  // released by Close
   bool open_ = true;
   long long rowsAffected_ = 0;
 };
@@ -84,7 +85,9 @@ class Recordset {
   bool Eof() const;
   void MoveNext();
   // The named field of the current row as text (a null field reads as empty
-  // text). The view stays valid until the next MoveNext/Update/Close.
+  // text). The view stays valid until the next MoveNext/Update/Close (or
+  // until the QueryDef that opened the result sets a parameter or runs again,
+  // which ends this result: reading it then raises kErrObjectClosed).
   // No current row raises kErrNoCurrentRecord; an unknown name
   // kErrItemNotFound.
   std::string_view Field(std::string_view name) const;
@@ -92,7 +95,12 @@ class Recordset {
   // AddNew (table recordsets) or Edit (query results) starts a change;
   // SetField gives a field its new text; Update stores the change. Edit with
   // no current row raises kErrNoCurrentRecord; an Update whose row has been
-  // deleted meanwhile raises kErrNoCurrentRecord too.
+  // deleted meanwhile raises kErrNoCurrentRecord too. Update ends the query's
+  // read before it writes (so no read lock is held while waiting for the
+  // write lock): the recordset stays on the updated row, reading the stored
+  // values, and may Edit it again, but MoveNext then raises. SetField or
+  // Update without AddNew/Edit, AddNew on a query result and Edit on a result
+  // without the ID column raise too.
   void AddNew();
   void Edit();
   void SetField(std::string_view name, std::string_view value);
@@ -104,15 +112,23 @@ class Recordset {
  private:
   friend class Database;
   friend class QueryDef;
-  Recordset(Database& db, std::shared_ptr<Statement> stmt);  // query result
-  explicit Recordset(Database& db);                          // table
+  explicit Recordset(std::shared_ptr<Statement> stmt);  // query result
+  explicit Recordset(std::shared_ptr<Connection> conn);  // table
   void Step();
-  Database* db_;
+  void RequireOpen() const;
+  void RequireRow() const;
+  void Release() noexcept;
+  std::shared_ptr<Connection> conn_;
   std::shared_ptr<Statement> stmt_;  // null for a table recordset
+  std::uint64_t run_ = 0;            // the statement run this result reads
   bool open_ = true;
   bool eof_ = true;
   enum class Mode { kNone, kAdding, kEditing } mode_ = Mode::kNone;
   std::vector<std::pair<int, std::string>> pending_;  // column index, value
+  // After an Update of an edited row the statement is reset, and the row
+  // (name, value per column) is read from this copy instead; empty before.
+  std::vector<std::pair<std::string, std::string>> held_;
+  std::int64_t editId_ = 0;  // ID of the row being edited or held
 };
 
 }  // namespace qb

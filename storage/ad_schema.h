@@ -1,0 +1,22 @@
+#pragma once
+// The store file's schema as this program keeps it, and the SQL functions its
+// queries rely on. Both are applied by Database::Open to every connection.
+#include <string>
+
+struct sqlite3;
+
+namespace qb::schema {
+
+// Kept in the file as PRAGMA user_version. A file made by an outside tool
+// with only the bare table reads 0.
+inline constexpr int kVersion = 1;
+
+// Registers QbId(text) and QbDate(text) (see storage/ad_queries.h) on `db`.
+void RegisterFunctions(sqlite3* db, const std::string& context);
+
+// Brings the store at `db` to kVersion: the table (when missing) and its
+// indexes. Does nothing but read user_version when the file is current.
+// Safe when several processes open a new store at once.
+void EnsureCurrent(sqlite3* db, const std::string& context);
+
+}  // namespace qb::schema

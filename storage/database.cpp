@@ -1,0 +1,394 @@
+#include "storage/database.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+#include "gateway/qb_error.h"
+#include "storage/ad_record.h"
+#include "storage/ad_schema.h"
+#include "storage/store_sqlite.h"
+
+namespace qb {
+namespace {
+
+// Long enough for any writer to finish; a request waits rather than fails.
+constexpr int kBusyTimeoutMs = 10000;
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return std::ranges::equal(a, b, [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// Index of `name` among the result columns of `stmt`, or -1.
+int ColumnIndex(sqlite3_stmt* stmt, std::string_view name) {
+  const int count = sqlite3_column_count(stmt);
+  for (int i = 0; i < count; ++i) {
+    if (EqualsIgnoreCase(sqlite3_column_name(stmt, i), name)) return i;
+  }
+  return -1;
+}
+
+// The text of column `i` of the current row; valid until the statement steps
+// or resets. NULL reads as empty text.
+std::string_view ColumnText(sqlite3_stmt* stmt, int i) {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+  if (text == nullptr) return {};
+  return {text, static_cast<std::size_t>(sqlite3_column_bytes(stmt, i))};
+}
+
+QbError FieldNotFound(std::string_view name) {
+  return QbError(kErrItemNotFound, "Field " + std::string(name) + " not found");
+}
+
+QbError NoCurrentRecord() { return QbError(kErrNoCurrentRecord, "No current record"); }
+
+}  // namespace
+
+// What a Database shares with the statements and recordsets made from it.
+// They may outlive it (the request's slots are destroyed in any order), so
+// they hold this rather than the Database. After Close the handle is a zombie
+// that SQLite frees when the last statement is finalized: good for nothing
+// else, which Use() enforces.
+class Connection {
+ public:
+  Connection(sqlite3* handle, std::string displayName)
+      : handle_(handle), displayName_(std::move(displayName)) {}
+
+  sqlite3* Use() const {
+    if (!open_) throw QbError(kErrObjectClosed, "The database " + displayName_ + " is closed");
+    return handle_;
+  }
+  bool IsOpen() const { return open_; }
+  // Statements still held by queries or recordsets keep the connection alive
+  // as a zombie until they are finalized; they are reset first so that it
+  // holds no lock in the meantime.
+  void Close() noexcept {
+    for (sqlite3_stmt* s = sqlite3_next_stmt(handle_, nullptr); s != nullptr; s = sqlite3_next_stmt(handle_, s)) {
+      sqlite3_reset(s);
+    }
+    sqlite3_close_v2(handle_);
+    open_ = false;
+  }
+  // "<what> in qb.db", the start of an error description.
+  std::string Context(std::string_view what) const { return std::string(what) + " in " + displayName_; }
+  QbError Error(int rc, std::string_view what) const { return StoreError(handle_, rc, Context(what)); }
+
+ private:
+  sqlite3* handle_;
+  std::string displayName_;
+  bool open_ = true;
+};
+
+// A prepared statement shared by a QueryDef and the recordsets it opened;
+// finalized when the last of them lets go. Each run (reset) gets a number so
+// that a recordset notices when its query was run again under it.
+class Statement {
+ public:
+  Statement(std::shared_ptr<Connection> conn, StmtHandle stmt)
+      : conn_(std::move(conn)), stmt_(std::move(stmt)) {}
+
+  sqlite3_stmt* Get() const { return stmt_.get(); }
+  const Connection& Conn() const { return *conn_; }
+  const std::shared_ptr<Connection>& SharedConn() const { return conn_; }
+  std::uint64_t Run() const { return run_; }
+  // Ends the current run, releasing its read lock, and starts a new one.
+  void Restart() noexcept {
+    sqlite3_reset(stmt_.get());
+    ++run_;
+  }
+
+ private:
+  std::shared_ptr<Connection> conn_;
+  StmtHandle stmt_;
+  std::uint64_t run_ = 0;
+};
+
+namespace {
+
+// Runs an INSERT or UPDATE of table QB with the pending field values bound in
+// order (and `id` after them) and returns the number of rows changed.
+long long WriteRow(const Connection& conn, const std::string& sql,
+                   const std::vector<std::pair<int, std::string>>& values,
+                   std::optional<std::int64_t> id, std::string_view what) {
+  sqlite3* db = conn.Use();
+  const StmtHandle stmt = PrepareStatement(db, sql, conn.Context(what));
+  int rc = SQLITE_OK;
+  int index = 0;
+  for (const auto& [column, value] : values) {
+    rc = sqlite3_bind_text64(stmt.get(), ++index, value.data(), value.size(), SQLITE_STATIC, SQLITE_UTF8);
+    if (rc != SQLITE_OK) break;
+  }
+  if (rc == SQLITE_OK && id) rc = sqlite3_bind_int64(stmt.get(), ++index, *id);
+  if (rc == SQLITE_OK) rc = sqlite3_step(stmt.get());
+  if (rc != SQLITE_DONE) throw conn.Error(rc, what);
+  return sqlite3_changes64(db);
+}
+
+// Column names are always quoted: Desc is an SQL keyword.
+std::string QuotedColumn(int column) {
+  std::string quoted(1, '"');
+  quoted.append(kAdColumns[column]).push_back('"');
+  return quoted;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- Database
+
+Database::Database(sqlite3* db, std::string displayName)
+    : db_(db), conn_(std::make_shared<Connection>(db, std::move(displayName))) {}
+
+Database::~Database() {
+  if (db_ != nullptr) conn_->Close();
+}
+
+std::unique_ptr<Database> Database::Open(const std::string& path, const std::string& displayName) {
+  sqlite3* handle = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  // Owning the handle at once closes it again on any failure below.
+  std::unique_ptr<Database> db(new Database(handle, displayName));
+  const std::string context = "The ad store " + displayName + " could not be opened";
+  if (rc != SQLITE_OK) throw StoreError(handle, rc, context);
+
+  // The store keeps SQLite's default rollback journal rather than WAL: setting
+  // up WAL costs each process about 0.3-0.4 ms, a large share of a request of
+  // about 1 ms, and the board is read far more often than written. The busy
+  // timeout makes concurrent writers queue for the lock instead of failing,
+  // so no ad is lost.
+  sqlite3_busy_timeout(handle, kBusyTimeoutMs);
+  schema::RegisterFunctions(handle, context);
+  schema::EnsureCurrent(handle, context);
+  return db;
+}
+
+std::unique_ptr<Recordset> Database::OpenTable(std::string_view name) {
+  conn_->Use();
+  if (!EqualsIgnoreCase(name, "QB")) {
+    throw QbError(kErrItemNotFound, conn_->Context("Table " + std::string(name) + " not found"));
+  }
+  return std::unique_ptr<Recordset>(new Recordset(conn_));
+}
+
+std::unique_ptr<QueryDef> Database::CreateQueryDef(std::string_view sql) {
+  StmtHandle stmt = PrepareStatement(conn_->Use(), sql, conn_->Context("Preparing a query"));
+  return std::unique_ptr<QueryDef>(new QueryDef(std::make_shared<Statement>(conn_, std::move(stmt))));
+}
+
+void Database::Close() {
+  conn_->Use();
+  conn_->Close();
+  db_ = nullptr;
+}
+
+// ---------------------------------------------------------------- QueryDef
+
+QueryDef::QueryDef(std::shared_ptr<Statement> stmt) : stmt_(std::move(stmt)) {}
+
+QueryDef::~QueryDef() = default;
+
+Statement& QueryDef::Use() const {
+  if (!open_) throw QbError(kErrObjectClosed, "The query is already closed");
+  stmt_->Conn().Use();
+  return *stmt_;
+}
+
+void QueryDef::SetParameter(std::string_view name, std::string_view value) {
+  Statement& stmt = Use();
+  std::string key(1, ':');
+  key.append(name);
+  const int index = sqlite3_bind_parameter_index(stmt.Get(), key.c_str());
+  if (index == 0) {
+    throw QbError(kErrItemNotFound, "Parameter " + std::string(name) + " not found in query");
+  }
+  stmt.Restart();  // a statement takes new values only between runs
+  const int rc = sqlite3_bind_text64(stmt.Get(), index, value.data(), value.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+  if (rc != SQLITE_OK) throw stmt.Conn().Error(rc, "Setting parameter " + std::string(name));
+}
+
+std::unique_ptr<Recordset> QueryDef::OpenRecordset() {
+  Use().Restart();
+  std::unique_ptr<Recordset> rs(new Recordset(stmt_));
+  rs->Step();
+  return rs;
+}
+
+void QueryDef::Execute() {
+  Statement& stmt = Use();
+  if (sqlite3_column_count(stmt.Get()) > 0) {
+    throw QbError(kErrInvalidArgument, "Execute runs only queries that return no rows; use OpenRecordset");
+  }
+  stmt.Restart();
+  const int rc = sqlite3_step(stmt.Get());
+  if (rc != SQLITE_DONE) {
+    const QbError error = stmt.Conn().Error(rc, "Running a query");
+    stmt.Restart();
+    throw error;
+  }
+  rowsAffected_ = sqlite3_changes64(sqlite3_db_handle(stmt.Get()));
+  stmt.Restart();
+}
+
+void QueryDef::Close() {
+  if (!open_) throw QbError(kErrObjectClosed, "The query is already closed");
+  open_ = false;
+  stmt_.reset();
+}
+
+// ---------------------------------------------------------------- Recordset
+
+Recordset::Recordset(std::shared_ptr<Statement> stmt)
+    : conn_(stmt->SharedConn()), stmt_(std::move(stmt)), run_(stmt_->Run()) {}
+
+Recordset::Recordset(std::shared_ptr<Connection> conn) : conn_(std::move(conn)) {}
+
+Recordset::~Recordset() { Release(); }
+
+void Recordset::Release() noexcept {
+  // A result still reading its run holds the connection's read lock; give it
+  // back (unless the connection is already closed, which released it).
+  if (stmt_ && held_.empty() && !eof_ && stmt_->Run() == run_ && conn_->IsOpen()) stmt_->Restart();
+  stmt_.reset();
+  held_.clear();
+  eof_ = true;
+}
+
+void Recordset::Step() {
+  const int rc = sqlite3_step(stmt_->Get());
+  eof_ = rc != SQLITE_ROW;
+  if (rc == SQLITE_ROW || rc == SQLITE_DONE) return;  // DONE leaves no lock held
+  const QbError error = conn_->Error(rc, "Reading ads");
+  stmt_->Restart();
+  throw error;
+}
+
+void Recordset::RequireOpen() const {
+  if (!open_) throw QbError(kErrObjectClosed, "The recordset is already closed");
+  conn_->Use();
+}
+
+void Recordset::RequireRow() const {
+  RequireOpen();
+  if (eof_) throw NoCurrentRecord();
+  if (held_.empty() && stmt_->Run() != run_) {
+    throw QbError(kErrObjectClosed, "The recordset was closed when its query ran again");
+  }
+}
+
+bool Recordset::Eof() const { return eof_; }
+
+void Recordset::MoveNext() {
+  RequireRow();
+  if (!held_.empty()) {
+    throw QbError(kErrInvalidArgument, "A recordset cannot move on after an Update; run the query again");
+  }
+  mode_ = Mode::kNone;
+  pending_.clear();
+  Step();
+}
+
+std::string_view Recordset::Field(std::string_view name) const {
+  RequireRow();
+  if (held_.empty()) {
+    const int i = ColumnIndex(stmt_->Get(), name);
+    if (i >= 0) return ColumnText(stmt_->Get(), i);
+  } else {
+    for (const auto& [column, value] : held_) {
+      if (EqualsIgnoreCase(column, name)) return value;
+    }
+  }
+  throw FieldNotFound(name);
+}
+
+void Recordset::AddNew() {
+  RequireOpen();
+  if (stmt_) throw QbError(kErrInvalidArgument, "AddNew needs a recordset opened with OpenTable");
+  mode_ = Mode::kAdding;
+  pending_.clear();
+}
+
+void Recordset::Edit() {
+  RequireRow();
+  if (held_.empty()) {
+    const int i = ColumnIndex(stmt_->Get(), "ID");
+    if (i < 0) throw QbError(kErrItemNotFound, "Field ID not found: Edit needs it in the query");
+    editId_ = sqlite3_column_int64(stmt_->Get(), i);
+  }
+  mode_ = Mode::kEditing;
+  pending_.clear();
+}
+
+void Recordset::SetField(std::string_view name, std::string_view value) {
+  RequireOpen();
+  if (mode_ == Mode::kNone) throw QbError(kErrInvalidArgument, "SetField without AddNew or Edit");
+  const auto it = std::ranges::find_if(kAdColumns, [&](std::string_view c) { return EqualsIgnoreCase(c, name); });
+  if (it == kAdColumns.end()) throw FieldNotFound(name);
+  const int column = static_cast<int>(it - kAdColumns.begin());
+  if (column == 0) throw QbError(kErrInvalidArgument, "Field ID cannot be set: the store numbers the ads");
+  const auto same = std::ranges::find_if(pending_, [&](const auto& p) { return p.first == column; });
+  if (same != pending_.end()) {
+    same->second = value;
+  } else {
+    pending_.emplace_back(column, value);
+  }
+}
+
+void Recordset::Update() {
+  if (mode_ == Mode::kEditing) {
+    RequireRow();  // the row edited is still the current one
+  } else {
+    RequireOpen();
+  }
+  if (mode_ == Mode::kNone) throw QbError(kErrInvalidArgument, "Update without AddNew or Edit");
+  const Mode mode = std::exchange(mode_, Mode::kNone);
+  const auto values = std::move(pending_);
+  pending_.clear();
+
+  if (mode == Mode::kAdding) {
+    std::string columns;
+    std::string marks;
+    for (const auto& [column, value] : values) {
+      columns += (columns.empty() ? "" : ", ") + QuotedColumn(column);
+      marks += marks.empty() ? "?" : ", ?";
+    }
+    WriteRow(*conn_, values.empty() ? "INSERT INTO QB DEFAULT VALUES"
+                                    : "INSERT INTO QB (" + columns + ") VALUES (" + marks + ")",
+             values, std::nullopt, "Adding an ad");
+    return;
+  }
+  if (values.empty()) return;  // nothing changed, nothing to store
+
+  if (held_.empty()) {
+    // Copy the row and reset the query before writing: a connection that
+    // still holds a read lock while another process holds the write lock gets
+    // "database is locked" at once instead of waiting out the busy timeout.
+    sqlite3_stmt* stmt = stmt_->Get();
+    const int count = sqlite3_column_count(stmt);
+    for (int i = 0; i < count; ++i) {
+      held_.emplace_back(sqlite3_column_name(stmt, i), ColumnText(stmt, i));
+    }
+    stmt_->Restart();
+  }
+  std::string assignments;
+  for (const auto& [column, value] : values) {
+    assignments += (assignments.empty() ? "" : ", ") + QuotedColumn(column) + " = ?";
+  }
+  if (WriteRow(*conn_, "UPDATE QB SET " + assignments + " WHERE ID = ?", values, editId_, "Updating an ad") == 0) {
+    throw QbError(kErrNoCurrentRecord, "No current record: the ad was deleted meanwhile");
+  }
+  for (const auto& [column, value] : values) {
+    for (auto& [name, held] : held_) {
+      if (EqualsIgnoreCase(name, kAdColumns[column])) held = value;
+    }
+  }
+}
+
+void Recordset::Close() {
+  if (!open_) throw QbError(kErrObjectClosed, "The recordset is already closed");
+  Release();
+  open_ = false;
+}
+
+}  // namespace qb
