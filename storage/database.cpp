@@ -302,6 +302,19 @@ std::string_view Recordset::Field(std::string_view name) const {
   throw FieldNotFound(name);
 }
 
+bool Recordset::FieldIsNull(std::string_view name) const {
+  RequireRow();
+  if (held_.empty()) {
+    const int i = ColumnIndex(stmt_->Get(), name);
+    if (i >= 0) return sqlite3_column_type(stmt_->Get(), i) == SQLITE_NULL;
+  } else {
+    for (const auto& held : held_) {
+      if (EqualsIgnoreCase(held.first, name)) return false;  // an updated row holds text
+    }
+  }
+  throw FieldNotFound(name);
+}
+
 void Recordset::AddNew() {
   RequireOpen();
   if (stmt_) throw QbError(kErrInvalidArgument, "AddNew needs a recordset opened with OpenTable");

@@ -91,6 +91,9 @@ class Recordset {
   // No current row raises kErrNoCurrentRecord; an unknown name
   // kErrItemNotFound.
   std::string_view Field(std::string_view name) const;
+  // Whether the named field of the current row holds no value at all (as
+  // opposed to empty text). Same errors as Field.
+  bool FieldIsNull(std::string_view name) const;
 
   // AddNew (table recordsets) or Edit (query results) starts a change;
   // SetField gives a field its new text; Update stores the change. Edit with
