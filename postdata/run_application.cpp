@@ -54,12 +54,17 @@ void RunApplication(Request& req) {
     Dispatch(req);
   } catch (...) {
     QbError error = AsQbError(std::current_exception());
-    // A close that fails (a slot never filled, or already closed) passes its
-    // own error on to the start-up error routine, whose page replaces the
-    // whole response.
-    req.slots.CloseRecordset();
-    req.slots.CloseDatabase();
-    req.slots.CloseQueryDef();
+    // When a slot cannot be closed (never filled, or already closed) the
+    // request goes on to the start-up error routine, whose page replaces the
+    // whole response. It reports the error that stopped the handler: that one
+    // tells the operator what went wrong, the failed close does not.
+    try {
+      req.slots.CloseRecordset();
+      req.slots.CloseDatabase();
+      req.slots.CloseQueryDef();
+    } catch (...) {
+      throw error;
+    }
     SendApplicationErrorPage(req, error.Description());
   }
 }
