@@ -35,4 +35,4 @@ fi
 cd "$here"
 [ $# -gt 0 ] || set -- *.test.js
 export QBCGI_PROGRAM="$program" CHROMIUM="$chromium" LIGHTTPD="$lighttpd"
-exec node --test --test-concurrency=1 --test-timeout=60000 --test-reporter=spec "$@"
+exec node --test --test-concurrency=1 --test-timeout=60000 "$@"
