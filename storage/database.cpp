@@ -2,7 +2,11 @@
 
 #include <sqlite3.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <optional>
 #include <utility>
 
@@ -14,8 +18,31 @@
 namespace qb {
 namespace {
 
-// Long enough for any writer to finish; a request waits rather than fails.
-constexpr int kBusyTimeoutMs = 10000;
+// How long a request waits for another's lock before it gives up: far longer
+// than any single write takes, even on a slow disk.
+constexpr auto kBusyTimeout = std::chrono::seconds(15);
+
+// Waits for a lock that another process holds. SQLite's own busy timeout
+// backs off to 100 ms sleeps, so a request that has waited a while loses the
+// lock to every newcomer that polls at 1 ms, and under a burst of writers it
+// can starve until the timeout. Polling every 0.5 to 2.5 ms, with jitter,
+// gives every waiter the same chance at each release.
+struct BusyWait {
+  std::chrono::steady_clock::time_point since;
+  std::uint32_t random;
+};
+
+int WaitForLock(void* context, int attempts) {
+  auto* wait = static_cast<BusyWait*>(context);
+  const auto now = std::chrono::steady_clock::now();
+  if (attempts == 0) wait->since = now;
+  if (now - wait->since >= kBusyTimeout) return 0;
+  wait->random ^= wait->random << 13;
+  wait->random ^= wait->random >> 17;
+  wait->random ^= wait->random << 5;
+  ::usleep(500 + wait->random % 2000);
+  return 1;
+}
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
@@ -55,7 +82,12 @@ QbError NoCurrentRecord() { return QbError(kErrNoCurrentRecord, "No current reco
 class Connection {
  public:
   Connection(sqlite3* handle, std::string displayName)
-      : handle_(handle), displayName_(std::move(displayName)) {}
+      : handle_(handle), displayName_(std::move(displayName)) {
+    busyWait.random = static_cast<std::uint32_t>(::getpid()) * 2654435761u | 1u;
+  }
+
+  // The busy handler's state; lives as long as the handle.
+  BusyWait busyWait{};
 
   sqlite3* Use() const {
     if (!open_) throw QbError(kErrObjectClosed, "The database " + displayName_ + " is closed");
@@ -155,10 +187,10 @@ std::unique_ptr<Database> Database::Open(const std::string& path, const std::str
 
   // The store keeps SQLite's default rollback journal rather than WAL: setting
   // up WAL costs each process about 0.3-0.4 ms, a large share of a request of
-  // about 1 ms, and the board is read far more often than written. The busy
-  // timeout makes concurrent writers queue for the lock instead of failing,
-  // so no ad is lost.
-  sqlite3_busy_timeout(handle, kBusyTimeoutMs);
+  // about 1 ms, and the board is read far more often than written. Waiting
+  // for locks makes concurrent writers queue instead of failing, so no ad is
+  // lost.
+  sqlite3_busy_handler(handle, WaitForLock, &db->conn_->busyWait);
   schema::RegisterFunctions(handle, context);
   schema::EnsureCurrent(handle, context);
   return db;
