@@ -69,12 +69,18 @@ bool PasswordMatches(const Recordset& ad, std::string_view typed) {
   return ad.Field("Password") == AsciiUpper(Trim(typed));
 }
 
+// The first lines of the short answer pages (invalid password, updated,
+// deleted): header, title line with the site's colour, notice comment.
+void SendAnswerPageTop(Request& req) {
+  req.out.SendContentType();
+  req.out.SendLine({"<html><head><title>Quaybill/32 - HTML</title></head><body bgcolor=\"", Trusted{req.config.BodyColor},
+                    "\">"});
+  SendNoticeComment(req);
+}
+
 void SendInvalidPasswordPage(Request& req) {
   ResponseWriter& out = req.out;
-  out.SendContentType();
-  out.SendLine({"<html><head><title>Quaybill/32 - HTML</title></head><body bgcolor=\"", Trusted{req.config.BodyColor},
-                "\">"});
-  SendNoticeComment(req);
+  SendAnswerPageTop(req);
   out.SendLine({"<basefont size=\"3\" face=\"verdana,arial,helvetica\">"});
   out.SendLine({"<h1>Invalid Password!</h1>"});
   SendNavigationBar(req);
@@ -177,10 +183,7 @@ void UpdateAd(Request& req) {
   slots.database->Close();
 
   ResponseWriter& out = req.out;
-  out.SendContentType();
-  out.SendLine({"<html><head><title>Quaybill/32 - HTML</title></head><body bgcolor=\"", Trusted{req.config.BodyColor},
-                "\">"});
-  SendNoticeComment(req);
+  SendAnswerPageTop(req);
   out.SendLine({"<basefont size=\"3\" face=\"verdana,arial,helvetica\"><center>"});
   out.SendLine({"<H1><font color=\"maroon\"><i>", req.GetFormValue("Item"),
                 "</i></font></h1><h1>was Updated successfully</H1>"});
@@ -219,10 +222,7 @@ void DeleteAd(Request& req) {
   }
 
   ResponseWriter& out = req.out;
-  out.SendContentType();
-  out.SendLine({"<html><head><title>Quaybill/32 - HTML</title></head><body bgcolor=\"", Trusted{req.config.BodyColor},
-                "\">"});
-  SendNoticeComment(req);
+  SendAnswerPageTop(req);
   out.SendLine({"<basefont size=\"3\" face=\"verdana,arial,helvetica\">"});
   out.SendLine({"<H1><font color=\"maroon\"><i>", req.GetFormValue("Item"), "</i></font> was deleted successfully</H1>"});
   SendNavigationBar(req);

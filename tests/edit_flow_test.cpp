@@ -3,21 +3,12 @@
 // password's holder can make.
 #include <gtest/gtest.h>
 
-#include "gateway/html_escape.h"
 #include "support/ad_store.h"
 #include "support/cgi_process.h"
 #include "support/expected_pages.h"
 
 namespace qbtest {
 namespace {
-
-CgiResult Request(const TempSite& site, const CgiRequest& request, Output output = Output::kPipe) {
-  CgiResult r = RunCgi(site.ProgramPath(), request, output);
-  EXPECT_EQ(r.exitCode, 0);
-  return r;
-}
-
-std::string Esc(const std::string& s) { return qb::HtmlEscape(s); }
 
 // Form-encodes a value the way a browser does.
 std::string Enc(const std::string& s) {

@@ -62,12 +62,6 @@ std::string CategoryIndexPage(const std::string& banner = "") {
                        "</table>", NavBar(), kFooterCentred, "</center></font></body></html>"});
 }
 
-CgiResult Request(const TempSite& site, const CgiRequest& request, Output output = Output::kPipe) {
-  CgiResult r = RunCgi(site.ProgramPath(), request, output);
-  EXPECT_EQ(r.exitCode, 0);
-  return r;
-}
-
 TEST(MainPage, MatchesByteForByteOnFileAndPipe) {
   TempSite site;
   EXPECT_EQ(Request(site, Get("action=Main"), Output::kFile).output, MainPage());

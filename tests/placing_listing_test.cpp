@@ -2,21 +2,12 @@
 // stored row, the category listing with its purge, and the all-ads listing.
 #include <gtest/gtest.h>
 
-#include "gateway/html_escape.h"
 #include "support/ad_store.h"
 #include "support/cgi_process.h"
 #include "support/expected_pages.h"
 
 namespace qbtest {
 namespace {
-
-CgiResult Request(const TempSite& site, const CgiRequest& request, Output output = Output::kPipe) {
-  CgiResult r = RunCgi(site.ProgramPath(), request, output);
-  EXPECT_EQ(r.exitCode, 0);
-  return r;
-}
-
-std::string Esc(const std::string& s) { return qb::HtmlEscape(s); }
 
 // The seven lines of one ad, values escaped as a browser must receive them.
 std::string AdTable(const SeedAd& ad, bool allAds = false) {

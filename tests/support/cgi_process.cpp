@@ -1,6 +1,7 @@
 #include "support/cgi_process.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -150,6 +151,12 @@ CgiResult RunCgi(const std::string& programPath, const CgiRequest& request, Outp
     ::close(outFd);
   }
   return result;
+}
+
+CgiResult Request(const TempSite& site, const CgiRequest& request, Output output) {
+  CgiResult r = RunCgi(site.ProgramPath(), request, output);
+  EXPECT_EQ(r.exitCode, 0);
+  return r;
 }
 
 }  // namespace qbtest

@@ -53,6 +53,9 @@ CgiResult RunCgi(const std::string& programPath, const CgiRequest& request, Outp
 CgiRequest Get(const std::string& query);
 CgiRequest Post(const std::string& query, const std::string& body);
 
+// Runs the site's program and checks that it exited normally.
+CgiResult Request(const TempSite& site, const CgiRequest& request, Output output = Output::kPipe);
+
 // Reads a whole file; empty when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
 

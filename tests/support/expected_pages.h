@@ -4,6 +4,8 @@
 #include <initializer_list>
 #include <string>
 
+#include "gateway/html_escape.h"
+
 namespace qbtest {
 
 inline const std::string kHeader = "Content-type: text/html\n\n";
@@ -15,6 +17,8 @@ inline const std::string kFooterText = "&quot;Quaybill/32-HTML&quot; classified 
 inline const std::string kFooterPlain = "<p>&nbsp;<br><font size=\"1\">" + kFooterText;
 inline const std::string kFooterCentred = "<p>&nbsp;<br><center><font size=\"1\">" + kFooterText + "</center>";
 inline const std::string kFooterCentreFirst = "<center><p>&nbsp;<br><font size=\"1\">" + kFooterText;
+
+inline std::string Esc(const std::string& s) { return qb::HtmlEscape(s); }
 
 // Each line followed by CR LF.
 inline std::string Lines(std::initializer_list<std::string> lines) {
