@@ -8,7 +8,8 @@ only of this site: their executable is the site's own qbcgi.exe). At the end:
   - every ad whose confirmation page arrived is in the store, with the price
     of its last confirmed update, unless its delete was confirmed, in which
     case it is gone;
-  - the store holds no ad that no client placed;
+  - the store holds no ad that no client placed, nor one whose placing gave
+    an error page;
   - no error page speaks of a locked or busy store;
   - no more responses were cut than processes were killed (a cut response
     without a kill would be a crash), and every request was answered;
@@ -132,6 +133,7 @@ class Ad:
         self.item = item
         self.confirmed = False   # the confirmation page arrived
         self.uncertain = False   # the placing request was cut: there or not
+        self.refused = False     # placing gave an error page: not there
         self.ad_id = None
         self.prices = {"0"}      # the prices the store may hold
         self.deleted = False     # the delete was confirmed
@@ -165,6 +167,8 @@ class Client(threading.Thread):
             ad.confirmed = True
         elif kind == "page":
             self.failure = "placing %s gave another page" % ad.item
+        elif kind == "error":
+            ad.refused = True
         else:
             ad.uncertain = True
 
@@ -312,7 +316,7 @@ def check_store(db_path, clients):
     for item, price in rows:
         stored.setdefault(item, []).append(price)
     figures = {"integrity": integrity, "checked": 0, "lost": 0, "resurrected": 0, "stale": 0,
-               "duplicated": 0, "uncertain": 0, "phantoms": 0, "problems": []}
+               "duplicated": 0, "uncertain": 0, "refused": 0, "phantoms": 0, "problems": []}
     known = set()
     for client in clients:
         for ad in client.ads:
@@ -321,6 +325,11 @@ def check_store(db_path, clients):
             if len(prices) > 1:
                 figures["duplicated"] += 1
                 figures["problems"].append("%s stored %d times" % (ad.item, len(prices)))
+            if ad.refused:
+                figures["refused"] += 1
+                if prices:
+                    figures["problems"].append("%s is in the store though placing it gave an error page" % ad.item)
+                continue
             if not ad.confirmed or ad.maybe_deleted:
                 figures["uncertain"] += 1
                 continue
@@ -441,9 +450,10 @@ def main():
     print("requests: %d (pages %d, error pages %d, cut %d, unanswered %d), locking errors: %d"
           % (counts.requests, counts.pages, counts.error_pages, counts.cut, counts.hung, counts.locking_errors))
     print("killed: %d CGI processes" % counts.killed)
-    print("ads checked: %d (uncertain after a kill: %d), ads lost: %d, resurrected: %d, stale: %d, phantoms: %d"
-          % (figures["checked"], figures["uncertain"], figures["lost"], figures["resurrected"], figures["stale"],
-             figures["phantoms"]))
+    print("ads checked: %d (refused with an error page: %d, left uncertain by a kill: %d), ads lost: %d, "
+          "resurrected: %d, stale: %d, phantoms: %d"
+          % (figures["checked"], figures["refused"], figures["uncertain"], figures["lost"], figures["resurrected"],
+             figures["stale"], figures["phantoms"]))
     print("integrity_check: %s" % ("ok" if figures["integrity"] == [("ok",)] else "FAILED"))
     print("load_and_faults: %s" % ("passed" if not failures else "FAILED"))
     return 0 if not failures else 1
