@@ -4,6 +4,7 @@
 
 #include "support/cgi_process.h"
 #include "support/expected_pages.h"
+#include "support/site_request.h"
 
 namespace qbtest {
 namespace {
@@ -60,12 +61,6 @@ std::string CategoryIndexPage(const std::string& banner = "") {
                        "<tr><td align=\"center\">" + Link(5, "Pets") + kCell + Link(6, "Music") + kCell +
                            Link(7, "Computers") + kCell + Link(8, "Other") + "</td></tr>",
                        "</table>", NavBar(), kFooterCentred, "</center></font></body></html>"});
-}
-
-CgiResult Request(const TempSite& site, const CgiRequest& request, Output output = Output::kPipe) {
-  CgiResult r = RunCgi(site.ProgramPath(), request, output);
-  EXPECT_EQ(r.exitCode, 0);
-  return r;
 }
 
 TEST(MainPage, MatchesByteForByteOnFileAndPipe) {

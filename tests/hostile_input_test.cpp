@@ -15,15 +15,10 @@
 #include "support/ad_store.h"
 #include "support/cgi_process.h"
 #include "support/expected_pages.h"
+#include "support/site_request.h"
 
 namespace qbtest {
 namespace {
-
-CgiResult Request(const TempSite& site, const CgiRequest& request, Output output = Output::kPipe) {
-  CgiResult r = RunCgi(site.ProgramPath(), request, output);
-  EXPECT_EQ(r.exitCode, 0);
-  return r;
-}
 
 // A form POST of `body` that announces `length` as its CONTENT_LENGTH.
 CgiRequest PostAnnouncing(const std::string& body, const std::string& length) {
