@@ -6,92 +6,14 @@
 #include "support/ad_store.h"
 #include "support/cgi_process.h"
 #include "support/expected_pages.h"
+#include "support/site_request.h"
 
 namespace qbtest {
 namespace {
 
-// Form-encodes a value the way a browser does.
-std::string Enc(const std::string& s) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : s) {
-    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '*') {
-      out += static_cast<char>(c);
-    } else if (c == ' ') {
-      out += '+';
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    }
-  }
-  return out;
-}
-
-std::string SellerPage(const std::string& heading, const std::string& rows) {
-  return Lines({kHeader, "<HTML><HEAD><TITLE>Quaybill/32 - HTML</TITLE></HEAD>", kNotice,
-                "<body bgcolor=\"#FFFFCC\"><font size=\"2\" face=\"verdana,arial,helvetica\">",
-                "<center><h2>Ads placed by - <font color=\"maroon\"><i>" + heading +
-                    "</i></font></h2></center><p>&nbsp;<br>",
-                "<table>"}) +
-         rows + Lines({"</table>", NavBar(), kFooterCentred, "</font></center></body></html>"});
-}
-
-std::string SellerRow(long long id, const std::string& item, const std::string& category) {
-  return Lines({"<tr><td><b>Item:</b></td><td><a href=\"" + kScript + "?Action=Getpw&ID=" + std::to_string(id) +
-                "\">" + item + "</a></td><td>&nbsp;&nbsp;</td><td><b>Category:</b></td><td>" + category +
-                "</td></tr>"});
-}
-
-const std::string kInvalidPassword =
-    Lines({kHeader, "<html><head><title>Quaybill/32 - HTML</title></head><body bgcolor=\"#FFFFCC\">", kNotice,
-           "<basefont size=\"3\" face=\"verdana,arial,helvetica\">", "<h1>Invalid Password!</h1>", NavBar(),
-           kFooterPlain, "</center></font></body></html>"});
-
-std::string EditPage(long long idNumber, const SeedAd& ad, const std::string& pw) {
-  const std::string id = std::to_string(idNumber);
-  const std::string end = "\"></td></tr>";
-  return Lines({
-      kHeader, "<html><head><title>Quaybill/32 - HTML - Edit Ads</title></head><body bgcolor=\"#FFFFCC\">", kNotice,
-      "<basefont size=\"3\" face=\"verdana,arial,helvetica\">", "<center><h1>Edit Ad</h1></center>",
-      "<form method=post action=\"" + kScript + "?Action=Update\">",
-      "<center><table bgcolor=\"silver\" cellspacing=\"1\" border=\"1\"><tr><td align=\"right\">Category:</td><td><SELECT name=\"Category\">",
-      "<option>Cars<option>Boats<option>Houses<option>Jobs<option>Pets<option>Music<option>Computers<option>Other"
-      "<Option Selected>" + Esc(ad.Category) + "</select></td></tr>",
-      "<b><tr><td align=\"right\">Item:</td><td><input name=\"Item\" size=\"35\" maxlength=\"100\" value=\"" + Esc(ad.Item) + end,
-      "<tr><td align=\"right\">Your Email Address:</td><td><input name=\"Email\" size=\"35\" maxlength=\"100\" value=\"" +
-          Esc(ad.Email) + end,
-      "<tr><td align=\"right\">Your Phone:</td><td><input name=\"Phone\" size=\"35\" maxlength=\"12\" value=\"" + Esc(ad.Phone) + end,
-      "<tr><td align=\"right\">Item Price: $ </td><td><b></b><input name=\"Price\" size=\"35\" maxlength=\"20\" value=\"" +
-          Esc(ad.Price) + end,
-      "</b></table><br><b>Item Description:</b><br><textarea name=\"Desc\" cols=65 rows=5 wrap=on>" + Esc(ad.Desc) +
-          "</textarea><br><p>",
-      "<input type=\"hidden\" Name=\"ID\" Value=\"" + id + "\"><input type=\"hidden\" Name=\"pw\" Value=\"" + Esc(pw) + "\">",
-      "<input type=submit value=\"Update Ad\"></form><br>",
-      "<form method=\"post\" action=\"" + kScript + "?Action=Delete\">",
-      "<input type=\"hidden\" Name=\"ID\" Value=\"" + id + "\"><input type=\"hidden\" Name=\"pw\" Value=\"" + Esc(pw) +
-          "\"><input type=\"hidden\" Name=\"Item\" Value=\"" + Esc(ad.Item) + "\">",
-      "<input type=submit value=\"Delete Ad\"></form><br>", NavBar(), kFooterPlain, "</center></font></body></html>"});
-}
-
-std::string UpdatedPage(const std::string& item) {
-  return Lines({kHeader, "<html><head><title>Quaybill/32 - HTML</title></head><body bgcolor=\"#FFFFCC\">", kNotice,
-                "<basefont size=\"3\" face=\"verdana,arial,helvetica\"><center>",
-                "<H1><font color=\"maroon\"><i>" + item + "</i></font></h1><h1>was Updated successfully</H1>",
-                NavBar(kScript, kHome, false), kFooterCentreFirst, "</center></font></body></html>"});
-}
-
-std::string DeletedPage(const std::string& item) {
-  return Lines({kHeader, "<html><head><title>Quaybill/32 - HTML</title></head><body bgcolor=\"#FFFFCC\">", kNotice,
-                "<basefont size=\"3\" face=\"verdana,arial,helvetica\">",
-                "<H1><font color=\"maroon\"><i>" + item + "</i></font> was deleted successfully</H1>", NavBar(),
-                kFooterPlain, "</center></font></body></html>"});
-}
-
 std::string UpdateBody(long long id, const std::string& pw, const SeedAd& ad) {
-  return "Category=" + Enc(ad.Category) + "&Item=" + Enc(ad.Item) + "&Email=" + Enc(ad.Email) + "&Phone=" +
-         Enc(ad.Phone) + "&Price=" + Enc(ad.Price) + "&Desc=" + Enc(ad.Desc) + "&ID=" + std::to_string(id) +
-         "&pw=" + Enc(pw);
+  return FormBody({{"Category", ad.Category}, {"Item", ad.Item}, {"Email", ad.Email}, {"Phone", ad.Phone},
+                   {"Price", ad.Price}, {"Desc", ad.Desc}, {"ID", std::to_string(id)}, {"pw", pw}});
 }
 
 TEST(SellerLookup, FindsTheSellersAdsIgnoringBlanksAndCase) {

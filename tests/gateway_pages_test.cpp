@@ -4,6 +4,7 @@
 
 #include "support/cgi_process.h"
 #include "support/expected_pages.h"
+#include "support/site_request.h"
 
 namespace qbtest {
 namespace {

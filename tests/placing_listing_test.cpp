@@ -5,58 +5,10 @@
 #include "support/ad_store.h"
 #include "support/cgi_process.h"
 #include "support/expected_pages.h"
+#include "support/site_request.h"
 
 namespace qbtest {
 namespace {
-
-// The seven lines of one ad, values escaped as a browser must receive them.
-std::string AdTable(const SeedAd& ad, bool allAds = false) {
-  const std::string sep = "</td><td align=\"center\" bgcolor=\"white\">";
-  return Lines({"<table width=\"90%\" align=\"center\" cellspacing=\"0\" cellpadding=\"2\" border=\"1\">",
-                std::string(allAds ? "<tr><td  colspan=\"5\"" : "<tr><td colspan=\"5\"") +
-                    " align=\"center\" bgcolor=\"white\"><font size=\"+1\" color=\"maroon\" bgcolor=\"white\"><b>" +
-                    Esc(ad.Item) + "</b></font></td></tr>",
-                "<tr><td bgcolor=\"silver\" Align=\"center\"><b>Price: </b></td><td bgcolor=\"silver\" "
-                "Align=\"center\"><b>Date: </b></td><td bgcolor=\"silver\" Align=\"center\"><b>Seller: </b></td><td "
-                "bgcolor=\"silver\" Align=\"center\"><b>Email: </b></td><td bgcolor=\"silver\" Align=\"center\"><b>Phone: "
-                "</b></td></tr>",
-                "<tr><td align=\"center\" bgcolor=\"white\">$" + Esc(ad.Price) + sep + Esc(ad.Date) + sep +
-                    Esc(ad.Name) + sep + "<a href=\"mailto:" + Esc(ad.Email) + "\">" + Esc(ad.Email) + "</a>" + sep +
-                    Esc(ad.Phone) + "</td></tr>",
-                "<tr><td bgcolor=\"silver\" Align=\"center\" colspan=\"5\"><b>Description: </b></td></tr>",
-                "<tr><td colspan=\"5\" bgcolor=\"white\">" + Esc(ad.Desc) + "</td></tr>", "</table><p>"});
-}
-
-std::string ListingTop(const std::string& category) {
-  return Lines({kHeader, "<HTML><HEAD><TITLE>Quaybill/32 - HTML - List</TITLE></HEAD>", kNotice,
-                "<body bgcolor=\"#FFFFCC\"><font size=\"2\" face=\"verdana,arial,helvetica\">",
-                "<center><h1>Ads for Category - <font color=\"Maroon\"><i>" + category + "</i></font></h1></center>",
-                "<hr width=\"60%\" size=\"2\"><br><br>"});
-}
-
-const std::string kNoAds =
-    "<center><h2><font color=\"maroon\">- No Ads have been placed in this Category! -</font></h2></center>\r\n";
-
-std::string ListingBottom(const std::string& first) {
-  return Lines({first, NavBar(), kFooterCentred, "</font></center></body></html>"});
-}
-
-std::string ShowAllPage(const std::string& tables) {
-  return Lines({kHeader, "<HTML><HEAD><TITLE>Quaybill/32 - HTML</TITLE></HEAD>", kNotice,
-                "<body bgcolor=\"#FFFFCC\"><font size=\"2\" face=\"verdana,arial,helvetica\">",
-                "<center><h1>Showing <font color=\"Maroon\">ALL</font> Ads</h1></center>"}) +
-         tables + ListingBottom("</table><center>");
-}
-
-std::string Confirmation(const std::string& name) {
-  return Lines({kHeader,
-                "<html><head><title>Quaybill/32-HTML - Enter New Add</title></head><body bgcolor=\"#FFFFCC\">",
-                "<basefont size=\"3\" face=\"verdana,arial,helvetica\">",
-                "<center><H2>" + name +
-                    " , Your Ad has been Entered Successfully!</H2><b>This Ad will automatically Expire after <font "
-                    "color=\"red\">30</font> Days unless you delete it first.</b>",
-                NavBar(), kFooterPlain, "</center></font></body></html>"});
-}
 
 TEST(PlacingAnAd, StoresEveryFieldAsReceivedAndConfirms) {
   TempSite site;

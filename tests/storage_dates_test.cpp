@@ -33,7 +33,8 @@ TEST(AdDates, AddDaysStopsAtYears1And9999WithoutOverflowing) {
       {{2026, 6, 1}, std::numeric_limits<std::int64_t>::max()},
       {{2026, 6, 1}, std::numeric_limits<std::int64_t>::min()}};
   for (const auto& [date, days] : outside) {
-    const std::string text = testsupport::ErrorOf([&] { AddDays(date, days); }, kErrOverflow);
+    // Copied into the lambda: clang 14 cannot capture structured bindings.
+    const std::string text = testsupport::ErrorOf([date = date, days = days] { AddDays(date, days); }, kErrOverflow);
     EXPECT_NE(text.find("Expiry date out of range"), std::string::npos) << text;
   }
 }

@@ -1,12 +1,13 @@
 #include "support/cgi_process.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
+#include <grp.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -59,6 +60,32 @@ CgiRequest Get(const std::string& query) {
   return r;
 }
 
+std::string FormEncode(const std::string& value) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : value) {
+    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '*') {
+      out += static_cast<char>(c);
+    } else if (c == ' ') {
+      out += '+';
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out;
+}
+
+std::string FormBody(std::initializer_list<std::pair<std::string, std::string>> fields) {
+  std::string body;
+  for (const auto& [name, value] : fields) {
+    if (!body.empty()) body += '&';
+    body += name + "=" + FormEncode(value);
+  }
+  return body;
+}
+
 CgiRequest Post(const std::string& query, const std::string& body) {
   CgiRequest r = Get(query);
   r.env["REQUEST_METHOD"] = "POST";
@@ -87,6 +114,33 @@ int BodyDescriptor(const std::string& body) {
   return fd;
 }
 
+pid_t Start(const std::string& programPath, int inFd, int outFd, int pipeReadFd, std::vector<char*>& argv,
+            std::vector<char*>& envp) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, inFd, 0);
+  posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+  if (pipeReadFd >= 0) posix_spawn_file_actions_addclose(&actions, pipeReadFd);
+  pid_t pid = -1;
+  int rc = ::posix_spawn(&pid, programPath.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
+}
+
+// Like Start, but the child drops to `user` before it runs the program; a
+// child that cannot drop its privileges exits with 126 rather than run as
+// root.
+pid_t StartAsUser(const std::string& programPath, std::pair<uid_t, gid_t> user, int inFd, int outFd,
+                  int pipeReadFd, std::vector<char*>& argv, std::vector<char*>& envp) {
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  if (::dup2(inFd, 0) < 0 || ::dup2(outFd, 1) < 0) ::_exit(126);
+  if (pipeReadFd >= 0) ::close(pipeReadFd);
+  if (::setgroups(0, nullptr) != 0 || ::setgid(user.second) != 0 || ::setuid(user.first) != 0) ::_exit(126);
+  ::execve(programPath.c_str(), argv.data(), envp.data());
+  ::_exit(127);
+}
+
 }  // namespace
 
 CgiResult RunCgi(const std::string& programPath, const CgiRequest& request, Output output) {
@@ -113,16 +167,10 @@ CgiResult RunCgi(const std::string& programPath, const CgiRequest& request, Outp
   for (auto& s : argStrings) argv.push_back(s.data());
   argv.push_back(nullptr);
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, inFd, 0);
-  posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-  if (pipeFds[0] >= 0) posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-  pid_t pid = -1;
-  int rc = ::posix_spawn(&pid, programPath.c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
+  pid_t pid = request.user ? StartAsUser(programPath, *request.user, inFd, outFd, pipeFds[0], argv, envp)
+                           : Start(programPath, inFd, outFd, pipeFds[0], argv, envp);
   ::close(inFd);
-  if (rc != 0) throw std::runtime_error("spawning the program failed");
+  if (pid < 0) throw std::runtime_error("spawning the program failed");
 
   CgiResult result;
   if (output == Output::kPipe) {
@@ -151,12 +199,6 @@ CgiResult RunCgi(const std::string& programPath, const CgiRequest& request, Outp
     ::close(outFd);
   }
   return result;
-}
-
-CgiResult Request(const TempSite& site, const CgiRequest& request, Output output) {
-  CgiResult r = RunCgi(site.ProgramPath(), request, output);
-  EXPECT_EQ(r.exitCode, 0);
-  return r;
 }
 
 }  // namespace qbtest

@@ -2,8 +2,13 @@
 // Runs the real CGI program the way a web server does: in a temporary site
 // directory, with a clean environment, the body on standard input, and
 // standard output to a regular file or to a pipe.
+#include <sys/types.h>
+
+#include <initializer_list>
 #include <map>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qbtest {
@@ -40,6 +45,9 @@ struct CgiRequest {
   std::map<std::string, std::string> env;
   std::string body;
   std::vector<std::string> args;  // extra command-line words
+  // When set, the program runs as this user and group (the caller must be
+  // root), as a web server runs CGI programs as an unprivileged user.
+  std::optional<std::pair<uid_t, gid_t>> user;
 };
 
 struct CgiResult {
@@ -53,8 +61,10 @@ CgiResult RunCgi(const std::string& programPath, const CgiRequest& request, Outp
 CgiRequest Get(const std::string& query);
 CgiRequest Post(const std::string& query, const std::string& body);
 
-// Runs the site's program and checks that it exited normally.
-CgiResult Request(const TempSite& site, const CgiRequest& request, Output output = Output::kPipe);
+// Form-encodes a value the way a browser does.
+std::string FormEncode(const std::string& value);
+// A form body: the fields in order, each value form-encoded.
+std::string FormBody(std::initializer_list<std::pair<std::string, std::string>> fields);
 
 // Reads a whole file; empty when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
