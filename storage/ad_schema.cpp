@@ -61,6 +61,17 @@ int ReadUserVersion(sqlite3* db, const std::string& context) {
   return sqlite3_column_int(stmt.get(), 0);
 }
 
+bool HasAdTable(sqlite3* db) {
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'QB' COLLATE NOCASE", -1,
+                         &stmt, nullptr) != SQLITE_OK) {
+    return false;
+  }
+  const bool found = sqlite3_step(stmt) == SQLITE_ROW;
+  sqlite3_finalize(stmt);
+  return found;
+}
+
 void Exec(sqlite3* db, const std::string& sql, const std::string& context) {
   const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) throw StoreError(db, rc, context);
@@ -84,20 +95,29 @@ void EnsureCurrent(sqlite3* db, const std::string& context) {
   // BEGIN IMMEDIATE takes the write lock (waiting out the busy timeout), so of
   // several processes opening a new store one builds the schema and the others
   // find it done when they read the version again.
-  Exec(db, "BEGIN IMMEDIATE", context);
   try {
-    if (ReadUserVersion(db, context) < kVersion) {
-      Exec(db,
-           "CREATE TABLE IF NOT EXISTS " +
-               std::string(std::string_view(kCreateTableSql).substr(kCreateTablePrefix.size())),
-           context);
-      Exec(db, kCreateIndexesSql, context);
-      Exec(db, "PRAGMA user_version = " + std::to_string(kVersion), context);
+    Exec(db, "BEGIN IMMEDIATE", context);
+    try {
+      if (ReadUserVersion(db, context) < kVersion) {
+        Exec(db,
+             "CREATE TABLE IF NOT EXISTS " +
+                 std::string(std::string_view(kCreateTableSql).substr(kCreateTablePrefix.size())),
+             context);
+        Exec(db, kCreateIndexesSql, context);
+        Exec(db, "PRAGMA user_version = " + std::to_string(kVersion), context);
+      }
+      Exec(db, "COMMIT", context);
+    } catch (...) {
+      sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
     }
-    Exec(db, "COMMIT", context);
-  } catch (...) {
-    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw;
+  } catch (const QbError& e) {
+    // A store that cannot be written here (a read-only site, or a file an
+    // outside tool made read-only) can still be read: the indexes only make
+    // it faster. Writes then fail with their own clear error.
+    const int rc = e.Number() - kErrStoreBase;
+    const bool cannotWrite = rc == SQLITE_READONLY || rc == SQLITE_CANTOPEN || rc == SQLITE_PERM;
+    if (!cannotWrite || !HasAdTable(db)) throw;
   }
 }
 

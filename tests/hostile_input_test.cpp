@@ -465,6 +465,15 @@ TEST(HostileStore, AReadOnlySitePlacesNoAd) {
     EXPECT_EQ(site.ReadFile("qb.db"), before) << mode;
     EXPECT_FALSE(Exists(site.Path("qb.db-journal"))) << mode;
   }
+
+  // A store an outside tool made, still without the program's indexes, is
+  // read all the same.
+  site.RemoveFile("qb.db");
+  SeedAd outside;
+  InsertAd(db, outside);
+  ::chmod(db.c_str(), 0444);
+  ReadOnlyDirectory readOnly(site.Dir());
+  EXPECT_EQ(Request(site, list).output, ListingTop("Cars") + AdTable(outside) + ListingBottom("<center>"));
 }
 
 }  // namespace
