@@ -247,29 +247,5 @@ TEST(GatewayErrorPage, BrokenDataFiles) {
             GatewayErrorPage("File not found: qbban.cfg Error Number =  53"));
 }
 
-TEST(GatewayErrorPage, UnreadableContentLengths) {
-  TempSite site;
-  CgiRequest r = Post("action=Main", "");
-  r.env["CONTENT_LENGTH"] = "99999999999";
-  EXPECT_EQ(Request(site, r).output, GatewayErrorPage("Overflow: CONTENT_LENGTH is too large Error Number =  6"));
-  r.env["CONTENT_LENGTH"] = "-5";
-  EXPECT_EQ(Request(site, r).output, GatewayErrorPage(
-      "Invalid procedure call or argument: CONTENT_LENGTH is negative Error Number =  5"));
-  r.env["CONTENT_LENGTH"] = "16777217";
-  EXPECT_EQ(Request(site, r).output,
-            GatewayErrorPage("Out of memory: the request body is larger than 16 MiB Error Number =  7"));
-  // Not a number: no body is read, the query string still counts.
-  r.env["CONTENT_LENGTH"] = "abc";
-  EXPECT_EQ(Request(site, r).output, MainPage());
-  // Longer than the body: the body is what arrived.
-  r = Post("", "action=Main");
-  r.env["CONTENT_LENGTH"] = "5000";
-  EXPECT_EQ(Request(site, r).output, MainPage());
-  // Shorter than the body: only the announced bytes are read.
-  r = Post("", "action=MainXYZ");
-  r.env["CONTENT_LENGTH"] = "11";
-  EXPECT_EQ(Request(site, r).output, MainPage());
-}
-
 }  // namespace
 }  // namespace qbtest

@@ -186,20 +186,5 @@ TEST(Markup, EveryFieldIsShownAsText) {
   EXPECT_EQ(Request(site, Get("Action=ShowAll")).output, ShowAllPage(AdTable(shown, true)));
 }
 
-TEST(StoreFailures, AFileThatIsNoDatabaseIsReportedAndLeftAlone) {
-  TempSite site;
-  const std::string junk(4096, 'j');
-  site.WriteFile("qb.db", junk);
-  for (const char* query : {"Action=List&Cat=1", "Action=ShowAll"}) {
-    std::string page = Request(site, Get(query), Output::kFile).output;
-    EXPECT_EQ(page.rfind(kGatewayErrorStart, 0), 0u) << query;
-    EXPECT_NE(page.find("qb.db"), std::string::npos);
-    EXPECT_EQ(page.find(site.Dir()), std::string::npos);  // no server path
-  }
-  std::string page = Request(site, Post("Action=ADD", "Item=x")).output;
-  EXPECT_EQ(page.rfind(kGatewayErrorStart, 0), 0u);
-  EXPECT_EQ(site.ReadFile("qb.db"), junk);
-}
-
 }  // namespace
 }  // namespace qbtest
