@@ -83,14 +83,11 @@ TEST(PasswordCheck, AMissingAdGivesTheApplicationErrorPageAlone) {
   InsertAd(site.Path("qb.db"), SeedAd());
   for (const char* id : {"ID=99&", "ID=abc&", ""}) {
     for (Output output : {Output::kFile, Output::kPipe}) {
-      std::string page = Request(site, Post("Action=Edit", std::string(id) + "pw=secret"), output).output;
-      EXPECT_EQ(page.rfind("Status: 200 OK\r\n", 0), 0u) << id;
-      // The application error page shows the description alone, with the
-      // navigation bar; nothing of the edit page comes before it.
-      EXPECT_EQ(page.find("Error Number"), std::string::npos) << page;
-      EXPECT_NE(page.find("\r\n" + NavBar() + "\r\n" + kFooterPlain + "\r\n</body></html>\r\n"), std::string::npos)
-          << page;
-      EXPECT_EQ(page.find("Edit Ad"), std::string::npos);
+      // The description alone, no number, with the navigation bar; nothing
+      // of the edit page comes before it.
+      EXPECT_EQ(Request(site, Post("Action=Edit", std::string(id) + "pw=secret"), output).output,
+                ApplicationErrorPage("No current record"))
+          << id;
     }
   }
 }
