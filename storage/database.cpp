@@ -66,10 +66,15 @@ class Connection {
   // as a zombie until they are finalized; they are reset first so that it
   // holds no lock in the meantime.
   void Close() noexcept {
+    Detach();
+    sqlite3_close_v2(handle_);
+  }
+  // Closes this object without closing SQLite's connection, which the
+  // caller takes over; statements are reset all the same.
+  void Detach() noexcept {
     for (sqlite3_stmt* s = sqlite3_next_stmt(handle_, nullptr); s != nullptr; s = sqlite3_next_stmt(handle_, s)) {
       sqlite3_reset(s);
     }
-    sqlite3_close_v2(handle_);
     open_ = false;
   }
   // "<what> in qb.db", the start of an error description.
@@ -138,18 +143,20 @@ std::string QuotedColumn(int column) {
 
 // ---------------------------------------------------------------- Database
 
-Database::Database(sqlite3* db, std::string displayName)
-    : db_(db), conn_(std::make_shared<Connection>(db, std::move(displayName))) {}
+Database::Database(sqlite3* db, std::string path, std::string displayName)
+    : db_(db), conn_(std::make_shared<Connection>(db, displayName)), path_(std::move(path)),
+      displayName_(std::move(displayName)) {}
 
 Database::~Database() {
   if (db_ != nullptr) conn_->Close();
+  if (kept_ != nullptr) sqlite3_close_v2(kept_);
 }
 
 std::unique_ptr<Database> Database::Open(const std::string& path, const std::string& displayName) {
   sqlite3* handle = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   // Owning the handle at once closes it again on any failure below.
-  std::unique_ptr<Database> db(new Database(handle, displayName));
+  std::unique_ptr<Database> db(new Database(handle, path, displayName));
   const std::string context = "The ad store " + displayName + " could not be opened";
   if (rc != SQLITE_OK) throw StoreError(handle, rc, context);
 
@@ -181,6 +188,19 @@ void Database::Close() {
   conn_->Use();
   conn_->Close();
   db_ = nullptr;
+}
+
+void Database::CloseKeepingConnection() {
+  conn_->Use();
+  conn_->Detach();
+  kept_ = std::exchange(db_, nullptr);
+}
+
+std::unique_ptr<Database> Database::Reopen() {
+  if (db_ != nullptr) throw QbError(kErrInvalidArgument, "Reopen needs a closed database");
+  if (kept_ == nullptr) return Open(path_, displayName_);
+  // Functions, busy timeout and schema check were applied when it was opened.
+  return std::unique_ptr<Database>(new Database(std::exchange(kept_, nullptr), path_, displayName_));
 }
 
 // ---------------------------------------------------------------- QueryDef

@@ -47,11 +47,25 @@ class Database {
   bool IsOpen() const { return db_ != nullptr; }
   sqlite3* Handle() const { return db_; }
 
+  // Closes the database as Close does (neither it nor anything made from it
+  // can be used any more, and it holds no lock), but keeps SQLite's
+  // connection to the file for Reopen, which then needs neither to open the
+  // file nor to read its schema again. A connection that Reopen does not
+  // take is closed with this object.
+  void CloseKeepingConnection();
+  // A new open Database on the same file, on the connection that
+  // CloseKeepingConnection kept, or else opened as Open does. Raises
+  // kErrInvalidArgument while this database is still open.
+  std::unique_ptr<Database> Reopen();
+
  private:
-  explicit Database(sqlite3* db, std::string displayName);
+  Database(sqlite3* db, std::string path, std::string displayName);
   sqlite3* db_;
   // Outlives the Database while statements or recordsets made from it do.
   std::shared_ptr<Connection> conn_;
+  std::string path_;
+  std::string displayName_;
+  sqlite3* kept_ = nullptr;  // the connection CloseKeepingConnection kept
 };
 
 class QueryDef {
