@@ -100,9 +100,10 @@ def read_cgi(path):
     figures = {}
     with open(path) as f:
         for line in f:
-            name, n, mean, median, p10, p90, low, size = line.rstrip("\n").split("\t")
+            name, n, mean, median, p10, p90, low, size, cpu, cpu_median = line.rstrip("\n").split("\t")
             figures[name] = dict(n=int(n), mean=float(mean), median=float(median), p10=float(p10),
-                                 p90=float(p90), min=float(low), bytes=int(size))
+                                 p90=float(p90), min=float(low), bytes=int(size), cpu=float(cpu),
+                                 cpu_median=float(cpu_median))
     return figures
 
 
@@ -182,7 +183,11 @@ def report(outdir, results_path, levers_path, program):
     # Targets, on the largest store.
     big = SIZES[-1]
     lines += ["## Targets (%s ads, Release build)" % format(big, ","), ""]
-    lines += ["| page | mean µs | floor | floor mean µs | ratio | target | met |", "|---|---:|---|---:|---:|---:|---|"]
+    lines += ["The target is held against the ratio of the means of elapsed time. The medians' ratio and the "
+              "ratio of CPU time (user + system of the process, which other load on the machine disturbs "
+              "least) are shown beside it.", ""]
+    lines += ["| page | mean µs | floor | floor mean µs | ratio | median ratio | CPU ratio | target | met |",
+              "|---|---:|---|---:|---:|---:|---:|---:|---|"]
     all_met = True
     for page, title, floor in PAGES:
         me = cgi["%s@%d" % (page, big)]
@@ -191,14 +196,15 @@ def report(outdir, results_path, levers_path, program):
         target = TARGETS.get(page, TARGETS["hello"]) if floor == "hello" else STORE_TARGET
         met = ratio <= target
         all_met &= met
-        lines.append("| %s | %.0f | %s | %.0f | %s | %s | %s |" % (
+        lines.append("| %s | %.0f | %s | %.0f | %s | %s | %s | %s | %s |" % (
             title, me["mean"], "hello" if floor == "hello" else floor.replace("_", " "), fl["mean"],
-            fmt_ratio(ratio), "≤ %.2fx" % target, "yes" if met else "**no**"))
+            fmt_ratio(ratio), fmt_ratio(me["median"] / fl["median"]), fmt_ratio(me["cpu"] / fl["cpu"]),
+            "≤ %.2fx" % target, "yes" if met else "**no**"))
     growth_met = True
     for page, _, _ in PAGES:
         g = cgi["%s@%d" % (page, big)]["mean"] / cgi["%s@%d" % (page, SIZES[0])]["mean"]
         growth_met &= g <= GROWTH_LIMIT
-    lines.append("| every page, %s against %s ads | | | | | ≤ %.2fx | %s |" % (
+    lines.append("| every page, %s against %s ads | | | | | | | ≤ %.2fx | %s |" % (
         format(big, ","), format(SIZES[0], ","), GROWTH_LIMIT, "yes" if growth_met else "**no**"))
     lines += [""]
 
