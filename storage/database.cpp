@@ -22,15 +22,6 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return std::ranges::equal(a, b, [&](char x, char y) { return lower(x) == lower(y); });
 }
 
-// Index of `name` among the result columns of `stmt`, or -1.
-int ColumnIndex(sqlite3_stmt* stmt, std::string_view name) {
-  const int count = sqlite3_column_count(stmt);
-  for (int i = 0; i < count; ++i) {
-    if (EqualsIgnoreCase(sqlite3_column_name(stmt, i), name)) return i;
-  }
-  return -1;
-}
-
 // The text of column `i` of the current row; valid until the statement steps
 // or resets. NULL reads as empty text.
 std::string_view ColumnText(sqlite3_stmt* stmt, int i) {
@@ -309,10 +300,22 @@ void Recordset::MoveNext() {
   Step();
 }
 
+int Recordset::Column(std::string_view name) const {
+  if (columns_.empty()) {
+    const int count = sqlite3_column_count(stmt_->Get());
+    columns_.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) columns_.emplace_back(sqlite3_column_name(stmt_->Get(), i));
+  }
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (EqualsIgnoreCase(columns_[i], name)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 std::string_view Recordset::Field(std::string_view name) const {
   RequireRow();
   if (held_.empty()) {
-    const int i = ColumnIndex(stmt_->Get(), name);
+    const int i = Column(name);
     if (i >= 0) return ColumnText(stmt_->Get(), i);
   } else {
     for (const auto& [column, value] : held_) {
@@ -325,7 +328,7 @@ std::string_view Recordset::Field(std::string_view name) const {
 bool Recordset::FieldIsNull(std::string_view name) const {
   RequireRow();
   if (held_.empty()) {
-    const int i = ColumnIndex(stmt_->Get(), name);
+    const int i = Column(name);
     if (i >= 0) return sqlite3_column_type(stmt_->Get(), i) == SQLITE_NULL;
   } else {
     for (const auto& held : held_) {
@@ -345,7 +348,7 @@ void Recordset::AddNew() {
 void Recordset::Edit() {
   RequireRow();
   if (held_.empty()) {
-    const int i = ColumnIndex(stmt_->Get(), "ID");
+    const int i = Column("ID");
     if (i < 0) throw QbError(kErrItemNotFound, "Field ID not found: Edit needs it in the query");
     editId_ = sqlite3_column_int64(stmt_->Get(), i);
   }

@@ -135,6 +135,7 @@ class Recordset {
   void RequireOpen() const;
   void RequireRow() const;
   void Release() noexcept;
+  int Column(std::string_view name) const;  // index of a result column, or -1
   std::shared_ptr<Connection> conn_;
   std::shared_ptr<Statement> stmt_;  // null for a table recordset
   std::uint64_t run_ = 0;            // the statement run this result reads
@@ -146,6 +147,9 @@ class Recordset {
   // (name, value per column) is read from this copy instead; empty before.
   std::vector<std::pair<std::string, std::string>> held_;
   std::int64_t editId_ = 0;  // ID of the row being edited or held
+  // The result's column names, read once: a result's columns are fixed for
+  // the run it reads, and pages read eight or so fields of every row.
+  mutable std::vector<std::string> columns_;
 };
 
 }  // namespace qb
