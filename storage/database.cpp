@@ -306,6 +306,11 @@ int Recordset::Column(std::string_view name) const {
     columns_.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) columns_.emplace_back(sqlite3_column_name(stmt_->Get(), i));
   }
+  // Names are nearly always written as the table spells them: look for the
+  // exact name first, then without regard to case.
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (columns_[i] == name) return static_cast<int>(i);
+  }
   for (std::size_t i = 0; i < columns_.size(); ++i) {
     if (EqualsIgnoreCase(columns_[i], name)) return static_cast<int>(i);
   }
