@@ -1,8 +1,8 @@
 /* The floor for pages that read ads: a static C program, linked against the
  * same SQLite library as the board, that opens its site's qb.db as the board
- * does (read-write, busy timeout of 10 s, the store version read, the same
- * memory-mapped read size), runs one indexed query and writes every row it
- * found, all columns, in one write.
+ * does (read-write, no per-connection mutex, busy timeout of 10 s, the store
+ * version read), runs one indexed query and writes every row it found, all
+ * columns, in one write.
  *
  * Like the board it finds its site from the path it was started by. The
  * query comes from QUERY_STRING, "MODE:VALUE" with "+" for a blank:
@@ -16,10 +16,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
-
-#ifndef QB_MMAP_SIZE
-#define QB_MMAP_SIZE 0
-#endif
 
 static char page[1 << 20];
 static size_t used;
@@ -73,16 +69,12 @@ int main(int argc, char **argv) {
   }
 
   sqlite3 *db = NULL;
-  if (sqlite3_open_v2(path, &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, NULL) != SQLITE_OK) {
+  if (sqlite3_open_v2(path, &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, NULL) !=
+      SQLITE_OK) {
     return Fail(db, "open: ");
   }
   sqlite3_busy_timeout(db, 10000);
   sqlite3_stmt *stmt = NULL;
-  if (QB_MMAP_SIZE > 0) {
-    char pragma[64];
-    snprintf(pragma, sizeof pragma, "PRAGMA mmap_size=%lld", (long long)QB_MMAP_SIZE);
-    if (sqlite3_exec(db, pragma, NULL, NULL, NULL) != SQLITE_OK) return Fail(db, "mmap_size: ");
-  }
   if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &stmt, NULL) != SQLITE_OK ||
       sqlite3_step(stmt) != SQLITE_ROW) {
     return Fail(db, "user_version: ");
