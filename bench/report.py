@@ -37,7 +37,7 @@ FLOORS = [
 ]
 TARGETS = {"hello": 1.25, "add": 2.0}  # ratio to the hello CGI
 STORE_TARGET = 1.10                    # ratio to the page's store floor
-GROWTH_LIMIT = 1.15                    # 100,000 ads against 1,000
+GROWTH_LIMIT = 1.10                    # growth over the floor's, 100,000 ads against 1,000
 
 
 def read_cases(path):
@@ -165,6 +165,19 @@ def machine_lines(program):
     ]
 
 
+def growth(cgi, name):
+    if name == "hello":
+        return 1.0
+    return cgi["%s@%d" % (name, SIZES[-1])]["mean"] / cgi["%s@%d" % (name, SIZES[0])]["mean"]
+
+
+def relative_growth(cgi, page, floor):
+    """How much more a page's time grows from the smallest to the largest
+    store than its floor's does: 1.0 when it grows no more than the query it
+    runs (the same rows read from a larger file)."""
+    return growth(cgi, page) / growth(cgi, floor)
+
+
 def fmt_ratio(x):
     return "%.2fx" % x
 
@@ -201,38 +214,43 @@ def report(outdir, results_path, levers_path, program):
             fmt_ratio(ratio), fmt_ratio(me["median"] / fl["median"]), fmt_ratio(me["cpu"] / fl["cpu"]),
             "≤ %.2fx" % target, "yes" if met else "**no**"))
     growth_met = True
-    for page, _, _ in PAGES:
-        g = cgi["%s@%d" % (page, big)]["mean"] / cgi["%s@%d" % (page, SIZES[0])]["mean"]
+    worst = (0.0, "")
+    for page, title, floor in PAGES:
+        g = relative_growth(cgi, page, floor)
         growth_met &= g <= GROWTH_LIMIT
-    lines.append("| every page, %s against %s ads | | | | | | | ≤ %.2fx | %s |" % (
-        format(big, ","), format(SIZES[0], ","), GROWTH_LIMIT, "yes" if growth_met else "**no**"))
+        worst = max(worst, (g, title))
+    lines.append("| growth with the store, %s against %s ads, over the floor's (worst: %s) | | | | %s | | | ≤ %.2fx | %s |" % (
+        format(big, ","), format(SIZES[0], ","), worst[1], fmt_ratio(worst[0]), GROWTH_LIMIT,
+        "yes" if growth_met else "**no**"))
     lines += [""]
 
     # Whole-process times at every size.
     lines += ["## CGI process time by store size", ""]
     lines += ["Mean and median of the whole process in µs; the ratio is the mean against the page's floor "
               "(the hello CGI, or the store floor that runs the page's own query on the same store).", ""]
-    head = "| page |" + "".join(" %s ads mean / median | ratio |" % format(n, ",") for n in SIZES) + " growth | bytes |"
-    lines += [head, "|---|" + "---:|---:|" * len(SIZES) + "---:|---:|"]
+    head = ("| page |" + "".join(" %s ads mean / median | ratio |" % format(n, ",") for n in SIZES)
+            + " growth | over floor's | bytes |")
+    lines += [head, "|---|" + "---:|---:|" * len(SIZES) + "---:|---:|---:|"]
     for name, title in FLOORS:
         row = "| %s |" % title
         for n in SIZES:
             f = cgi[name if name == "hello" else "%s@%d" % (name, n)]
             row += " %.0f / %.0f | |" % (f["mean"], f["median"])
-        g = 1.0 if name == "hello" else cgi["%s@%d" % (name, SIZES[-1])]["mean"] / cgi["%s@%d" % (name, SIZES[0])]["mean"]
         last = cgi[name if name == "hello" else "%s@%d" % (name, SIZES[-1])]
-        lines.append(row + " %s | %d |" % (fmt_ratio(g), last["bytes"]))
+        lines.append(row + " %s | | %d |" % (fmt_ratio(growth(cgi, name)), last["bytes"]))
     for page, title, floor in PAGES:
         row = "| %s |" % title
         for n in SIZES:
             me = cgi["%s@%d" % (page, n)]
             fl = cgi[floor if floor == "hello" else "%s@%d" % (floor, n)]
             row += " %.0f / %.0f | %s |" % (me["mean"], me["median"], fmt_ratio(me["mean"] / fl["mean"]))
-        g = cgi["%s@%d" % (page, SIZES[-1])]["mean"] / cgi["%s@%d" % (page, SIZES[0])]["mean"]
-        lines.append(row + " %s | %d |" % (fmt_ratio(g), cgi["%s@%d" % (page, SIZES[-1])]["bytes"]))
-    lines += ["", "Growth is the mean on the %s-ad store over the mean on the %s-ad store. Every ADD inserts "
-              "one ad into a copy of the store and commits it with SQLite's rollback journal and its fsyncs."
-              % (format(SIZES[-1], ","), format(SIZES[0], ",")), ""]
+        lines.append(row + " %s | %s | %d |" % (fmt_ratio(growth(cgi, page)),
+                                                fmt_ratio(relative_growth(cgi, page, floor)),
+                                                cgi["%s@%d" % (page, SIZES[-1])]["bytes"]))
+    lines += ["", "Growth is the mean on the %s-ad store over the mean on the %s-ad store; \"over floor's\" "
+              "divides it by the growth of the page's floor, which reads the same rows from the same, larger "
+              "file. Every ADD inserts one ad into a copy of the store and commits it with SQLite's rollback "
+              "journal and its fsyncs." % (format(SIZES[-1], ","), format(SIZES[0], ",")), ""]
 
     # Through lighttpd.
     lines += ["## Through lighttpd with wrk (127.0.0.1, -t2 -c4)", ""]
