@@ -295,7 +295,8 @@ def report(outdir, results_path, levers_path, program):
 
     # Through lighttpd.
     lines += ["## Through lighttpd with wrk (127.0.0.1, -t2 -c4)", ""]
-    lines += ["Requests per second at each size; latency percentiles (ms) on the %s-ad store." % format(big, ","), ""]
+    lines += ["Requests per second at each size; latency percentiles (ms) on the %s-ad store (on the first "
+              "site for the static file and the hello CGI)." % format(big, ","), ""]
     lines += ["| page |" + "".join(" req/s %s |" % format(n, ",") for n in SIZES) + " p50 | p90 | p99 | errors |",
               "|---|" + "---:|" * len(SIZES) + "---:|---:|---:|---:|"]
 
@@ -304,7 +305,7 @@ def report(outdir, results_path, levers_path, program):
         for key in keys:
             e = wrk.get(key) if key else None
             row += " %s |" % ("%.0f" % e["rps"] if e and e.get("rps") else "")
-        e = wrk.get(keys[-1]) or {}
+        e = wrk.get([k for k in keys if k][-1]) or {}
         errors = sum((wrk.get(k) or {}).get("errors", 0) for k in keys if k)
         for p in ("p50", "p90", "p99"):
             row += " %s |" % ("%.2f" % e[p] if p in e else "")
