@@ -309,10 +309,20 @@ int Recordset::Column(std::string_view name) const {
     columns_.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) columns_.emplace_back(sqlite3_column_name(stmt_->Get(), i));
   }
+  // Pages ask for the same few fields, by the same literal names, on every
+  // row: a name asked for before is tried at the column it was found in.
+  for (const auto& [data, index] : recent_) {
+    if (data == name.data() && columns_[static_cast<std::size_t>(index)] == name) return index;
+  }
   // Names are nearly always written as the table spells them: look for the
   // exact name first, then without regard to case.
-  for (std::size_t i = 0; i < columns_.size(); ++i) {
-    if (columns_[i] == name) return static_cast<int>(i);
+  int found = -1;
+  for (std::size_t i = 0; i < columns_.size() && found < 0; ++i) {
+    if (columns_[i] == name) found = static_cast<int>(i);
+  }
+  if (found >= 0) {
+    if (recent_.size() < kRecentNames) recent_.emplace_back(name.data(), found);
+    return found;
   }
   for (std::size_t i = 0; i < columns_.size(); ++i) {
     if (EqualsIgnoreCase(columns_[i], name)) return static_cast<int>(i);

@@ -150,6 +150,11 @@ class Recordset {
   // The result's column names, read once: a result's columns are fixed for
   // the run it reads, and pages read eight or so fields of every row.
   mutable std::vector<std::string> columns_;
+  // Names found by exact match: where the name's text lies and its column.
+  // A hit is confirmed against the column's name, so text that has moved
+  // or changed is simply looked up again.
+  static constexpr std::size_t kRecentNames = 16;
+  mutable std::vector<std::pair<const char*, int>> recent_;
 };
 
 }  // namespace qb
