@@ -12,6 +12,14 @@ std::string CurrentDirectory() {
   return ::getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string(".");
 }
 
+// The path buffers live in these helpers, which the usual start (an
+// absolute path) never calls, so they do not deepen every request's stack.
+std::string ExecutablePath() {
+  char buffer[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
 ProgramLocation Split(const std::string& path) {
   std::size_t slash = path.rfind('/');
   ProgramLocation location;
@@ -31,9 +39,8 @@ ProgramLocation LocateProgram(const char* argv0) {
     if (path.front() != '/') path = CurrentDirectory() + "/" + path;
     if (::access(path.c_str(), F_OK) == 0) return Split(path);
   }
-  char buffer[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (n > 0) return Split(std::string(buffer, static_cast<std::size_t>(n)));
+  std::string executable = ExecutablePath();
+  if (!executable.empty()) return Split(executable);
   return ProgramLocation{CurrentDirectory(), "qbcgi"};
 }
 

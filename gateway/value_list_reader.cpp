@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <limits>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "gateway/qb_error.h"
@@ -21,19 +22,25 @@ bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 ValueListReader ValueListReader::FromFile(const std::string& path, const std::string& displayName) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw QbError(kErrFileNotFound, "File not found: " + displayName);
-  std::string content;
-  char chunk[16384];
+  // Read straight into the text, sized from the file so that one read takes
+  // it all (it grows if the file does meanwhile).
+  struct stat st {};
+  std::string content(::fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 4096,
+                      '\0');
+  std::size_t used = 0;
   for (;;) {
-    ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (used == content.size()) content.resize(content.size() * 2);
+    ssize_t n = ::read(fd, content.data() + used, content.size() - used);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       ::close(fd);
       throw QbError(kErrFileNotFound, "File could not be read: " + displayName);
     }
     if (n == 0) break;
-    content.append(chunk, static_cast<std::size_t>(n));
+    used += static_cast<std::size_t>(n);
   }
   ::close(fd);
+  content.resize(used);
   return ValueListReader(std::move(content), displayName);
 }
 

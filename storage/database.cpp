@@ -49,15 +49,6 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return std::ranges::equal(a, b, [&](char x, char y) { return lower(x) == lower(y); });
 }
 
-// Index of `name` among the result columns of `stmt`, or -1.
-int ColumnIndex(sqlite3_stmt* stmt, std::string_view name) {
-  const int count = sqlite3_column_count(stmt);
-  for (int i = 0; i < count; ++i) {
-    if (EqualsIgnoreCase(sqlite3_column_name(stmt, i), name)) return i;
-  }
-  return -1;
-}
-
 // The text of column `i` of the current row; valid until the statement steps
 // or resets. NULL reads as empty text.
 std::string_view ColumnText(sqlite3_stmt* stmt, int i) {
@@ -98,10 +89,15 @@ class Connection {
   // as a zombie until they are finalized; they are reset first so that it
   // holds no lock in the meantime.
   void Close() noexcept {
+    Detach();
+    sqlite3_close_v2(handle_);
+  }
+  // Closes this object without closing SQLite's connection, which the
+  // caller takes over; statements are reset all the same.
+  void Detach() noexcept {
     for (sqlite3_stmt* s = sqlite3_next_stmt(handle_, nullptr); s != nullptr; s = sqlite3_next_stmt(handle_, s)) {
       sqlite3_reset(s);
     }
-    sqlite3_close_v2(handle_);
     open_ = false;
   }
   // "<what> in qb.db", the start of an error description.
@@ -170,18 +166,23 @@ std::string QuotedColumn(int column) {
 
 // ---------------------------------------------------------------- Database
 
-Database::Database(sqlite3* db, std::string displayName)
-    : db_(db), conn_(std::make_shared<Connection>(db, std::move(displayName))) {}
+Database::Database(sqlite3* db, std::string path, std::string displayName)
+    : db_(db), conn_(std::make_shared<Connection>(db, displayName)), path_(std::move(path)),
+      displayName_(std::move(displayName)) {}
 
 Database::~Database() {
   if (db_ != nullptr) conn_->Close();
+  if (kept_ != nullptr) sqlite3_close_v2(kept_);
 }
 
 std::unique_ptr<Database> Database::Open(const std::string& path, const std::string& displayName) {
   sqlite3* handle = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  // A connection is only ever used by the thread that opened it, so it does
+  // without SQLite's per-connection mutex (taken at every column read).
+  const int rc = sqlite3_open_v2(path.c_str(), &handle,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   // Owning the handle at once closes it again on any failure below.
-  std::unique_ptr<Database> db(new Database(handle, displayName));
+  std::unique_ptr<Database> db(new Database(handle, path, displayName));
   const std::string context = "The ad store " + displayName + " could not be opened";
   if (rc != SQLITE_OK) throw StoreError(handle, rc, context);
 
@@ -213,6 +214,19 @@ void Database::Close() {
   conn_->Use();
   conn_->Close();
   db_ = nullptr;
+}
+
+void Database::CloseKeepingConnection() {
+  conn_->Use();
+  conn_->Detach();
+  kept_ = std::exchange(db_, nullptr);
+}
+
+std::unique_ptr<Database> Database::Reopen() {
+  if (db_ != nullptr) throw QbError(kErrInvalidArgument, "Reopen needs a closed database");
+  if (kept_ == nullptr) return Open(path_, displayName_);
+  // Functions, busy timeout and schema check were applied when it was opened.
+  return std::unique_ptr<Database>(new Database(std::exchange(kept_, nullptr), path_, displayName_));
 }
 
 // ---------------------------------------------------------------- QueryDef
@@ -321,10 +335,37 @@ void Recordset::MoveNext() {
   Step();
 }
 
+int Recordset::Column(std::string_view name) const {
+  if (columns_.empty()) {
+    const int count = sqlite3_column_count(stmt_->Get());
+    columns_.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) columns_.emplace_back(sqlite3_column_name(stmt_->Get(), i));
+  }
+  // Pages ask for the same few fields, by the same literal names, on every
+  // row: a name asked for before is tried at the column it was found in.
+  for (const auto& [data, index] : recent_) {
+    if (data == name.data() && columns_[static_cast<std::size_t>(index)] == name) return index;
+  }
+  // Names are nearly always written as the table spells them: look for the
+  // exact name first, then without regard to case.
+  int found = -1;
+  for (std::size_t i = 0; i < columns_.size() && found < 0; ++i) {
+    if (columns_[i] == name) found = static_cast<int>(i);
+  }
+  if (found >= 0) {
+    if (recent_.size() < kRecentNames) recent_.emplace_back(name.data(), found);
+    return found;
+  }
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (EqualsIgnoreCase(columns_[i], name)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 std::string_view Recordset::Field(std::string_view name) const {
   RequireRow();
   if (held_.empty()) {
-    const int i = ColumnIndex(stmt_->Get(), name);
+    const int i = Column(name);
     if (i >= 0) return ColumnText(stmt_->Get(), i);
   } else {
     for (const auto& [column, value] : held_) {
@@ -337,7 +378,7 @@ std::string_view Recordset::Field(std::string_view name) const {
 bool Recordset::FieldIsNull(std::string_view name) const {
   RequireRow();
   if (held_.empty()) {
-    const int i = ColumnIndex(stmt_->Get(), name);
+    const int i = Column(name);
     if (i >= 0) return sqlite3_column_type(stmt_->Get(), i) == SQLITE_NULL;
   } else {
     for (const auto& held : held_) {
@@ -357,7 +398,7 @@ void Recordset::AddNew() {
 void Recordset::Edit() {
   RequireRow();
   if (held_.empty()) {
-    const int i = ColumnIndex(stmt_->Get(), "ID");
+    const int i = Column("ID");
     if (i < 0) throw QbError(kErrItemNotFound, "Field ID not found: Edit needs it in the query");
     editId_ = sqlite3_column_int64(stmt_->Get(), i);
   }

@@ -47,11 +47,25 @@ class Database {
   bool IsOpen() const { return db_ != nullptr; }
   sqlite3* Handle() const { return db_; }
 
+  // Closes the database as Close does (neither it nor anything made from it
+  // can be used any more, and it holds no lock), but keeps SQLite's
+  // connection to the file for Reopen, which then needs neither to open the
+  // file nor to read its schema again. A connection that Reopen does not
+  // take is closed with this object.
+  void CloseKeepingConnection();
+  // A new open Database on the same file, on the connection that
+  // CloseKeepingConnection kept, or else opened as Open does. Raises
+  // kErrInvalidArgument while this database is still open.
+  std::unique_ptr<Database> Reopen();
+
  private:
-  explicit Database(sqlite3* db, std::string displayName);
+  Database(sqlite3* db, std::string path, std::string displayName);
   sqlite3* db_;
   // Outlives the Database while statements or recordsets made from it do.
   std::shared_ptr<Connection> conn_;
+  std::string path_;
+  std::string displayName_;
+  sqlite3* kept_ = nullptr;  // the connection CloseKeepingConnection kept
 };
 
 class QueryDef {
@@ -121,6 +135,7 @@ class Recordset {
   void RequireOpen() const;
   void RequireRow() const;
   void Release() noexcept;
+  int Column(std::string_view name) const;  // index of a result column, or -1
   std::shared_ptr<Connection> conn_;
   std::shared_ptr<Statement> stmt_;  // null for a table recordset
   std::uint64_t run_ = 0;            // the statement run this result reads
@@ -132,6 +147,14 @@ class Recordset {
   // (name, value per column) is read from this copy instead; empty before.
   std::vector<std::pair<std::string, std::string>> held_;
   std::int64_t editId_ = 0;  // ID of the row being edited or held
+  // The result's column names, read once: a result's columns are fixed for
+  // the run it reads, and pages read eight or so fields of every row.
+  mutable std::vector<std::string> columns_;
+  // Names found by exact match: where the name's text lies and its column.
+  // A hit is confirmed against the column's name, so text that has moved
+  // or changed is simply looked up again.
+  static constexpr std::size_t kRecentNames = 16;
+  mutable std::vector<std::pair<const char*, int>> recent_;
 };
 
 }  // namespace qb

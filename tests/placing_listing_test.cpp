@@ -144,6 +144,23 @@ TEST(ExpiryPurge, RunsAfterThePageAndAcrossAllCategories) {
             ListingTop("Cars") + AdTable(today) + ListingBottom("<center>"));
 }
 
+TEST(ExpiryPurge, AFailingPurgeEndsInTheGatewayErrorPage) {
+  TempSite site;
+  const std::string db = site.Path("qb.db");
+  SeedAd expired;
+  expired.Expire = LocalDateIso(-1);
+  InsertAd(db, expired);
+  // A trigger, as an outside tool might add one, makes the delete fail after
+  // the page has been written. The listing has closed its recordset by then,
+  // so the error passes on to the gateway error page.
+  ExecSql(db, "CREATE TRIGGER KeepAds BEFORE DELETE ON QB BEGIN SELECT RAISE(ABORT, 'ads are kept'); END");
+  const std::string error = GatewayErrorPage("Running a query in qb.db: ads are kept Error Number =  3019");
+  EXPECT_EQ(Request(site, Get("Action=List&Cat=1"), Output::kPipe).output,
+            ListingTop("Cars") + AdTable(expired) + ListingBottom("<center>") + error);
+  EXPECT_EQ(Request(site, Get("Action=List&Cat=1"), Output::kFile).output, error);
+  EXPECT_EQ(CountAds(db), 1);
+}
+
 TEST(AllAdsListing, ShowsAtMostAHundred) {
   TempSite site;
   EXPECT_EQ(Request(site, Get("action=ShowAll")).output, ShowAllPage(""));

@@ -25,6 +25,39 @@ TEST(HtmlEscape, EscapesTheFiveMarkupCharactersOnly) {
   EXPECT_EQ(HtmlEscape("&amp;"), "&amp;amp;");
 }
 
+TEST(HtmlEscape, LongTextWithMarkupAnywhere) {
+  // One character at a time, as the escaping is defined.
+  const auto reference = [](const std::string& text) {
+    std::string out;
+    for (char c : text) {
+      switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out += c;
+      }
+    }
+    return out;
+  };
+  // Each markup character (and a byte above 127) at every position of texts
+  // of up to 50 bytes, alone and next to another one.
+  for (std::size_t length = 1; length <= 50; ++length) {
+    for (std::size_t at = 0; at < length; ++at) {
+      for (char c : {'&', '<', '>', '"', '\'', '\xe9'}) {
+        std::string text(length, 'a');
+        text[at] = c;
+        EXPECT_EQ(HtmlEscape(text), reference(text)) << length << " " << at;
+        text[length - 1 - at] = '<';
+        EXPECT_EQ(HtmlEscape(text), reference(text)) << length << " " << at;
+      }
+    }
+  }
+  const std::string all(40, '&');
+  EXPECT_EQ(HtmlEscape(all), reference(all));
+}
+
 TEST(ResponseWriter, LiteralsStandValuesAreEscapedTrustedTextIsNot) {
   char path[] = "/tmp/qbw.XXXXXX";
   int fd = ::mkstemp(path);

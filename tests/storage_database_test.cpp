@@ -88,6 +88,41 @@ TEST(StoreClose, EachObjectClosesOnceAndMayOutliveTheDatabase) {
   ErrorOf([&] { rs->Close(); }, kErrObjectClosed);
 }
 
+TEST(StoreClose, AConnectionKeptAtCloseServesTheReopenedDatabase) {
+  TempDir dir;
+  auto db = Database::Open(dir.Path("qb.db"));
+  AddAd(*db, {{"Item", "Lamp"}});
+  ErrorOf([&] { db->Reopen(); }, kErrInvalidArgument);  // still open
+  auto query = db->CreateQueryDef(queries::kShowAll);
+  auto rs = query->OpenRecordset();  // mid-read: holds the read lock
+  sqlite3* const handle = db->Handle();
+  db->CloseKeepingConnection();
+  // Closed like any closed database, and no lock is left.
+  EXPECT_FALSE(db->IsOpen());
+  ErrorOf([&] { db->Close(); }, kErrObjectClosed);
+  ErrorOf([&] { db->CreateQueryDef(queries::kShowAll); }, kErrObjectClosed);
+  ErrorOf([&] { rs->Field("Item"); }, kErrObjectClosed);
+  ErrorOf([&] { query->OpenRecordset(); }, kErrObjectClosed);
+  sqlite3* other = nullptr;  // no busy timeout: any lock left would fail this
+  ASSERT_EQ(sqlite3_open(dir.Path("qb.db").c_str(), &other), SQLITE_OK);
+  Exec(other, "INSERT INTO QB (Item) VALUES ('Chair')");
+
+  // The reopened database runs on the kept connection and sees the change.
+  auto again = db->Reopen();
+  EXPECT_EQ(again->Handle(), handle);
+  EXPECT_EQ(Rows(*again, queries::kShowAll).size(), 2u);
+  ErrorOf([&] { query->OpenRecordset(); }, kErrObjectClosed);  // old objects stay closed
+  // Reopened once more without a kept connection, it opens the file anew.
+  again->Close();
+  auto fresh = again->Reopen();
+  EXPECT_EQ(Rows(*fresh, queries::kShowAll).size(), 2u);
+  fresh->Close();
+  Exec(other, "DELETE FROM QB");
+  sqlite3_close(other);
+  query->Close();
+  rs->Close();
+}
+
 TEST(DatabaseSlots, EmptySlotsRaiseAndFilledOnesCloseOnceInAnyOrder) {
   DatabaseSlots empty;
   EXPECT_EQ(ErrorOf([&] { empty.CloseRecordset(); }, kErrObjectNotSet), "Object variable not set (no open recordset)");

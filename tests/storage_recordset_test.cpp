@@ -64,6 +64,30 @@ TEST_F(AdRecordsets, QueryResultReadsForwardAndEditsTheCurrentAd) {
   EXPECT_EQ(ErrorOf([&] { one->Edit(); }, kErrNoCurrentRecord), "No current record");
 }
 
+TEST_F(AdRecordsets, FieldsAreFoundByNameRowAfterRowWhateverTheNamesText) {
+  AddAd(*db, {{"Item", "Lamp"}, {"Price", "5"}, {"Name", "Ann"}});
+  AddAd(*db, {{"Item", "Desk"}, {"Price", "7"}, {"Name", "Bo"}});
+  auto all = db->CreateQueryDef(queries::kShowAll)->OpenRecordset();
+  // One buffer holding one name after another, as a caller's string may.
+  std::string name = "Item";
+  EXPECT_EQ(all->Field(name), "Lamp");
+  name = "Name";
+  EXPECT_EQ(all->Field(name), "Ann");
+  name = "PRICE";
+  EXPECT_EQ(all->Field(name), "5");
+  name = "Item";
+  EXPECT_EQ(all->Field(name), "Lamp");
+  all->MoveNext();
+  EXPECT_EQ(all->Field("Item"), "Desk");
+  EXPECT_EQ(all->Field("Item"), "Desk");
+  EXPECT_EQ(all->Field("iTEM"), "Desk");
+  EXPECT_EQ(all->Field("Price"), "7");
+  name = "Name";
+  EXPECT_EQ(all->Field(name), "Bo");
+  name = "Colour";
+  ErrorOf([&] { all->Field(name); }, kErrItemNotFound);
+}
+
 TEST_F(AdRecordsets, QueryDefsBindByNameAndRunAgain) {
   EXPECT_EQ(ErrorOf([&] { db->CreateQueryDef("SELECT * FROM Ads"); }, kErrStoreBase + 1),
             "Preparing a query in qb.db: no such table: Ads");
