@@ -133,6 +133,16 @@ def read_wrk(outdir):
     return figures
 
 
+def load_line(outdir):
+    def first(path):
+        try:
+            return open(path).read().split()[0]
+        except (OSError, IndexError):
+            return "?"
+    return "- load average (1 min) at the start and the end of the run: %s, %s (other work on the machine " \
+           "slows some cases more than others)" % (first(os.path.join(outdir, "loadavg-start")), first("/proc/loadavg"))
+
+
 def machine_lines(program):
     cpu = "unknown"
     try:
@@ -231,6 +241,7 @@ def report(outdir, results_path, levers_path, program):
     lines = ["# Bench results", ""]
     lines += ["Written by `bench/run` from one run; every figure below comes from that run.", ""]
     lines += machine_lines(program)
+    lines.append(load_line(outdir))
     lines += ["- CGI samples: %d per case, all cases interleaved (spawn, body on stdin, output drained "
               "from a pipe, exit)" % samples, ""]
 
