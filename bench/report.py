@@ -140,7 +140,7 @@ def load_line(outdir):
         except (OSError, IndexError):
             return "?"
     return "- load average (1 min) at the start and the end of the run: %s, %s (other work on the machine " \
-           "slows some cases more than others)" % (first(os.path.join(outdir, "loadavg-start")), first("/proc/loadavg"))
+           "slows some cases more than others)" % (first(os.path.join(outdir, "loadavg-start")), first(os.path.join(outdir, "loadavg-end")))
 
 
 def machine_lines(program):
@@ -220,7 +220,8 @@ def missed_targets(cgi):
                    "this run: three settings files, the request, the page around the ads), and a page of %d "
                    "bytes where the floor writes %d" % (fixed, me["bytes"], fl["bytes"]))
             if page == "list":
-                why += "; and, after the page, the expiry purge's indexed check, which the floor does not do"
+                why += ("; and, after the page, the expiry purge's indexed check, which the floor does not do "
+                        "(about 75 µs, see the levers)")
         notes.append("- %s: %s of its floor, %.0f µs over it (target %s): %s." % (
             title, fmt_ratio(ratio), over, fmt_ratio(target), why))
     for page, title, floor in PAGES:
