@@ -133,6 +133,17 @@ def read_wrk(outdir):
     return figures
 
 
+def load_line(outdir):
+    def first(path):
+        try:
+            return open(path).read().split()[0]
+        except (OSError, IndexError):
+            return "?"
+    return ("- load average (1 min) before the run: %s (other work on the machine slows some cases more than "
+            "others); at its end, raised by the run itself: %s" % (
+                first(os.path.join(outdir, "loadavg-start")), first(os.path.join(outdir, "loadavg-end"))))
+
+
 def machine_lines(program):
     cpu = "unknown"
     try:
@@ -210,9 +221,10 @@ def missed_targets(cgi):
                    "this run: three settings files, the request, the page around the ads), and a page of %d "
                    "bytes where the floor writes %d" % (fixed, me["bytes"], fl["bytes"]))
             if page == "list":
-                why += "; and, after the page, the expiry purge's indexed check, which the floor does not do"
-        notes.append("- %s: %s of its floor, %.0f µs over it (target %s): %s." % (
-            title, fmt_ratio(ratio), over, fmt_ratio(target), why))
+                why += ("; and, after the page, the expiry purge's indexed check, which the floor does not do "
+                        "(about 75 µs, see the levers)")
+        notes.append("- %s: %.3fx of its floor, %.0f µs over it (target %s): %s." % (
+            title, ratio, over, fmt_ratio(target), why))
     for page, title, floor in PAGES:
         g = relative_growth(cgi, page, floor)
         if g > GROWTH_LIMIT:
@@ -231,6 +243,7 @@ def report(outdir, results_path, levers_path, program):
     lines = ["# Bench results", ""]
     lines += ["Written by `bench/run` from one run; every figure below comes from that run.", ""]
     lines += machine_lines(program)
+    lines.append(load_line(outdir))
     lines += ["- CGI samples: %d per case, all cases interleaved (spawn, body on stdin, output drained "
               "from a pipe, exit)" % samples, ""]
 
@@ -250,9 +263,9 @@ def report(outdir, results_path, levers_path, program):
         target = TARGETS.get(page, TARGETS["hello"]) if floor == "hello" else STORE_TARGET
         met = ratio <= target
         all_met &= met
-        lines.append("| %s | %.0f | %s | %.0f | %s | %s | %s | %s | %s |" % (
+        lines.append("| %s | %.0f | %s | %.0f | %.3fx | %.3fx | %.3fx | %s | %s |" % (
             title, me["mean"], "hello" if floor == "hello" else floor.replace("_", " "), fl["mean"],
-            fmt_ratio(ratio), fmt_ratio(me["median"] / fl["median"]), fmt_ratio(me["cpu"] / fl["cpu"]),
+            ratio, me["median"] / fl["median"], me["cpu"] / fl["cpu"],
             "≤ %.2fx" % target, "yes" if met else "**no**"))
     growth_met = True
     worst = (0.0, "")

@@ -10,16 +10,16 @@ namespace qb {
 
 namespace {
 
-constexpr std::array<bool, 256> kSpecial = [] {
-  std::array<bool, 256> special{};
-  for (unsigned char c : {'&', '<', '>', '"', '\''}) special[c] = true;
-  return special;
+constexpr std::array<bool, 256> kMarkup = [] {
+  std::array<bool, 256> markup{};
+  for (unsigned char c : {'&', '<', '>', '"', '\''}) markup[c] = true;
+  return markup;
 }();
 
 // The first of & < > " ' at or after `p`, or `end`. Pages are mostly plain
 // text (a listing escapes some 100 KB of ad text), so the scan looks at 16
 // bytes at a time where the processor allows.
-const char* FindSpecial(const char* p, const char* end) {
+const char* FindMarkup(const char* p, const char* end) {
 #if defined(__SSE2__)
   const __m128i amp = _mm_set1_epi8('&');
   const __m128i lt = _mm_set1_epi8('<');
@@ -37,7 +37,7 @@ const char* FindSpecial(const char* p, const char* end) {
     p += 16;
   }
 #endif
-  while (p != end && !kSpecial[static_cast<unsigned char>(*p)]) ++p;
+  while (p != end && !kMarkup[static_cast<unsigned char>(*p)]) ++p;
   return p;
 }
 
@@ -47,17 +47,17 @@ void AppendHtmlEscaped(std::string& out, std::string_view text) {
   const char* p = text.data();
   const char* const end = p + text.size();
   for (;;) {
-    const char* const special = FindSpecial(p, end);
-    out.append(p, static_cast<std::size_t>(special - p));
-    if (special == end) return;
-    switch (*special) {
+    const char* const next = FindMarkup(p, end);
+    out.append(p, static_cast<std::size_t>(next - p));
+    if (next == end) return;
+    switch (*next) {
       case '&': out.append("&amp;"); break;
       case '<': out.append("&lt;"); break;
       case '>': out.append("&gt;"); break;
       case '"': out.append("&quot;"); break;
       default: out.append("&#39;"); break;
     }
-    p = special + 1;
+    p = next + 1;
   }
 }
 
