@@ -77,7 +77,8 @@ class Connection {
     busyWait.random = static_cast<std::uint32_t>(::getpid()) * 2654435761u | 1u;
   }
 
-  // The busy handler's state; lives as long as the handle.
+  // The lock wait's state; the handle's busy handler points here while
+  // this object owns the handle (see the Database constructor).
   BusyWait busyWait{};
 
   sqlite3* Use() const {
@@ -168,7 +169,12 @@ std::string QuotedColumn(int column) {
 
 Database::Database(sqlite3* db, std::string path, std::string displayName)
     : db_(db), conn_(std::make_shared<Connection>(db, displayName)), path_(std::move(path)),
-      displayName_(std::move(displayName)) {}
+      displayName_(std::move(displayName)) {
+  // The handler's state lives in this Database's connection object; a
+  // reopened handle is pointed at its new one, so the handler never reads the
+  // state of an object that may be gone.
+  if (db != nullptr) sqlite3_busy_handler(db, WaitForLock, &conn_->busyWait);
+}
 
 Database::~Database() {
   if (db_ != nullptr) conn_->Close();
@@ -190,8 +196,7 @@ std::unique_ptr<Database> Database::Open(const std::string& path, const std::str
   // up WAL costs each process about 0.3-0.4 ms, a large share of a request of
   // about 1 ms, and the board is read far more often than written. Waiting
   // for locks makes concurrent writers queue instead of failing, so no ad is
-  // lost.
-  sqlite3_busy_handler(handle, WaitForLock, &db->conn_->busyWait);
+  // lost (the Database constructor installs the lock wait).
   schema::RegisterFunctions(handle, context);
   schema::EnsureCurrent(handle, context);
   return db;
