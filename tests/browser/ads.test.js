@@ -3,8 +3,8 @@
 // its password typed in another case, changed (price and category), checked
 // in its new category, deleted; and a wrong password turned away.
 import assert from 'node:assert/strict';
-import { after, before, describe } from 'node:test';
-import { launchBrowser, openPage, screenshotter, startSite, visibleText } from './lib/site.js';
+import { describe } from 'node:test';
+import { screenshotter, servedSiteInBrowser, visibleText } from './lib/site.js';
 import {
   assertNotErrorPage, deleteForm, openCategory, openSellerAds, openShowAll, passwordLinks, placeAd,
   storySteps, unlockOnlyAd, updateForm,
@@ -39,22 +39,13 @@ const otherCase = (s) => [...s].map((c) => (c === c.toUpperCase() ? c.toLowerCas
 
 describe('placing, finding, editing and deleting ads', () => {
   let site;
-  let browser;
   let page;
+  servedSiteInBrowser((s, p) => {
+    site = s;
+    page = p;
+  });
   const shot = screenshotter('ads');
   const step = storySteps();
-
-  before(async () => {
-    site = await startSite();
-    browser = await launchBrowser();
-    page = await openPage(browser);
-    page.setDefaultTimeout(10_000);
-  });
-
-  after(async () => {
-    await browser?.close();
-    await site?.stop();
-  });
 
   step('a seller places an ad for a desk', async () => {
     await placeAd(page, site, DESK);

@@ -2,8 +2,8 @@
 // as typed, no script of theirs runs, and an edit that changes nothing leaves
 // them exactly as they were.
 import assert from 'node:assert/strict';
-import { after, before, describe } from 'node:test';
-import { launchBrowser, openPage, screenshotter, startSite, visibleText } from './lib/site.js';
+import { describe } from 'node:test';
+import { screenshotter, servedSiteInBrowser, visibleText } from './lib/site.js';
 import {
   assertNotErrorPage, openCategory, openSellerAds, openShowAll, passwordLinks, placeAd, storySteps,
   unlockOnlyAd, updateForm,
@@ -25,22 +25,13 @@ const SHOWN = [AD.item, AD.name, AD.price, AD.desc];
 
 describe('an ad full of markup', () => {
   let site;
-  let browser;
   let page;
+  servedSiteInBrowser((s, p) => {
+    site = s;
+    page = p;
+  });
   const shot = screenshotter('markup');
   const step = storySteps();
-
-  before(async () => {
-    site = await startSite();
-    browser = await launchBrowser();
-    page = await openPage(browser);
-    page.setDefaultTimeout(10_000);
-  });
-
-  after(async () => {
-    await browser?.close();
-    await site?.stop();
-  });
 
   // Nothing the ad holds became markup or ran.
   async function assertInert(where) {

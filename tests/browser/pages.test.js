@@ -5,8 +5,8 @@
 import assert from 'node:assert/strict';
 import { writeFileSync, existsSync } from 'node:fs';
 import path from 'node:path';
-import { after, before, describe, it } from 'node:test';
-import { launchBrowser, openPage, screenshotter, startSite } from './lib/site.js';
+import { describe, it } from 'node:test';
+import { screenshotter, servedSiteInBrowser } from './lib/site.js';
 import { gotoMain } from './lib/visitor.js';
 
 // Banner image -> where it links (site/qbban.cfg).
@@ -18,21 +18,12 @@ const BANNERS = {
 
 describe('pages without ads', () => {
   let site;
-  let browser;
   let page;
+  servedSiteInBrowser((s, p) => {
+    site = s;
+    page = p;
+  });
   const shot = screenshotter('pages');
-
-  before(async () => {
-    site = await startSite();
-    browser = await launchBrowser();
-    page = await openPage(browser);
-    page.setDefaultTimeout(10_000);
-  });
-
-  after(async () => {
-    await browser?.close();
-    await site?.stop();
-  });
 
   async function follow(name, title) {
     await page.getByRole('link', { name, exact: true }).first().click();

@@ -6,6 +6,7 @@ import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { after, before } from 'node:test';
 import { chromium } from 'playwright-core';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
@@ -146,4 +147,23 @@ export function screenshotter(prefix) {
 // The page's visible text with runs of white space made single spaces.
 export async function visibleText(page) {
   return (await page.locator('body').innerText()).replace(/\s+/g, ' ').trim();
+}
+
+// Registers the hooks of a test suite that runs against a fresh site in a
+// fresh browser: `ready(site, page)` receives them before the first test, and
+// both are stopped after the last.
+export function servedSiteInBrowser(ready) {
+  let site;
+  let browser;
+  before(async () => {
+    site = await startSite();
+    browser = await launchBrowser();
+    const page = await openPage(browser);
+    page.setDefaultTimeout(10_000);
+    ready(site, page);
+  });
+  after(async () => {
+    await browser?.close();
+    await site?.stop();
+  });
 }
