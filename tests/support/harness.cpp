@@ -138,47 +138,58 @@ Call Post(const std::string& query, const std::string& body) {
   return call;
 }
 
-std::string RunRequest(const Site& site, const Call& call, Output output) {
-  const int in = MemoryFile(call.body);
-  int fds[2] = {-1, -1};
-  if (output == Output::kFile) {
-    fds[1] = MemoryFile("");
-  } else if (::pipe(fds) != 0) {
-    throw std::runtime_error("pipe failed");
+namespace {
+
+// The body on a memory file, the output on another or on a pipe whose other
+// end a thread drains; Finish() gives everything written.
+class Streams {
+ public:
+  Streams(const std::string& body, Output output) : in(MemoryFile(body)) {
+    if (output == Output::kFile) {
+      out[1] = MemoryFile("");
+    } else {
+      if (::pipe(out) != 0) throw std::runtime_error("pipe failed");
+      reader_ = std::thread([this] { piped_ = ReadAll(out[0]); });
+    }
   }
-  std::string piped;
-  std::thread reader;
-  if (output == Output::kPipe) reader = std::thread([&] { piped = ReadAll(fds[0]); });
+  std::string Finish() {
+    ::close(in);
+    if (reader_.joinable()) {
+      ::close(out[1]);
+      reader_.join();
+      ::close(out[0]);
+      return piped_;
+    }
+    ::lseek(out[1], 0, SEEK_SET);
+    std::string written = ReadAll(out[1]);
+    ::close(out[1]);
+    return written;
+  }
+  int in;
+  int out[2] = {-1, -1};
+
+ private:
+  std::thread reader_;
+  std::string piped_;
+};
+
+}  // namespace
+
+std::string RunRequest(const Site& site, const Call& call, Output output) {
+  Streams streams(call.body, output);
   {
-    qb::Request req(site.Dir(), "qbcgi", in, fds[1], [&call](const char* name) -> const char* {
+    qb::Request req(site.Dir(), "qbcgi", streams.in, streams.out[1], [&call](const char* name) -> const char* {
       auto it = call.env.find(name);
       return it == call.env.end() ? nullptr : it->second.c_str();
     });
     req.today = [] { return qb::CivilDate{kToday[0], kToday[1], kToday[2]}; };
     qb::RunMain(req);
   }
-  ::close(in);
-  if (output == Output::kPipe) {
-    ::close(fds[1]);
-    reader.join();
-    ::close(fds[0]);
-    return piped;
-  }
-  ::lseek(fds[1], 0, SEEK_SET);
-  std::string written = ReadAll(fds[1]);
-  ::close(fds[1]);
-  return written;
+  return streams.Finish();
 }
 
 Exit RunProcess(const std::string& program, const Call& call, Output output, const std::vector<std::string>& args,
                 std::optional<std::pair<uid_t, gid_t>> user) {
-  const int in = MemoryFile(call.body);
-  int fds[2] = {-1, -1};
-  if (output == Output::kFile) {
-    fds[1] = MemoryFile("");
-  } else if (::pipe(fds) != 0) {
-    throw std::runtime_error("pipe failed");
-  }
   std::vector<std::string> strings{program};
   strings.insert(strings.end(), args.begin(), args.end());
   const std::size_t argc = strings.size();
@@ -187,31 +198,20 @@ Exit RunProcess(const std::string& program, const Call& call, Output output, con
   for (std::size_t i = 0; i < strings.size(); ++i) (i < argc ? argv : envp).push_back(strings[i].data());
   argv.push_back(nullptr);
   envp.push_back(nullptr);
-
+  Streams streams(call.body, output);
   const pid_t pid = ::fork();
   if (pid == 0) {
-    if (::dup2(in, 0) < 0 || ::dup2(fds[1], 1) < 0) ::_exit(126);
-    if (fds[0] >= 0) ::close(fds[0]);
+    if (::dup2(streams.in, 0) < 0 || ::dup2(streams.out[1], 1) < 0) ::_exit(126);
     if (user && (::setgroups(0, nullptr) != 0 || ::setgid(user->second) != 0 || ::setuid(user->first) != 0))
       ::_exit(126);
     ::execve(program.c_str(), argv.data(), envp.data());
     ::_exit(127);
   }
-  ::close(in);
-  Exit result;
-  if (output == Output::kPipe) {
-    ::close(fds[1]);
-    result.output = ReadAll(fds[0]);
-    ::close(fds[0]);
-  }
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  if (output == Output::kFile) ::waitpid(pid, &status, 0);
+  Exit result{streams.Finish()};
+  if (output == Output::kPipe) ::waitpid(pid, &status, 0);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  if (output == Output::kFile) {
-    ::lseek(fds[1], 0, SEEK_SET);
-    result.output = ReadAll(fds[1]);
-    ::close(fds[1]);
-  }
   return result;
 }
 
