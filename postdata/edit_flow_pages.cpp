@@ -93,7 +93,7 @@ PasswordTest TestPassword(Request& req, const Recordset& ad, std::string_view ty
   const std::string_view idText = ad.Field("ID");
   std::int64_t adId = 0;
   std::from_chars(idText.data(), idText.data() + idText.size(), adId);
-  const std::string& address = req.cgi.REMOTE_ADDR;
+  const std::string address = guesses::GuessingAddress(req.cgi.REMOTE_ADDR);
   const std::int64_t now = req.now();
   const std::int64_t allowedFrom = guesses::AllowedFrom(db, address, adId, now);
   if (allowedFrom > now) return {Unlock::kTooManyTries, allowedFrom};

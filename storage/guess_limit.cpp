@@ -1,5 +1,9 @@
 #include "storage/guess_limit.h"
 
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include "storage/store_sqlite.h"
@@ -42,6 +46,18 @@ std::int64_t Run(Database& db, const std::string& sql, std::string_view address,
 }
 
 }  // namespace
+
+std::string GuessingAddress(std::string_view remoteAddr) {
+  const std::string text(remoteAddr);
+  unsigned char bytes[16];
+  if (text.find(':') == std::string::npos || ::inet_pton(AF_INET6, text.c_str(), bytes) != 1) return text;
+  static constexpr unsigned char kMappedV4[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+  if (std::equal(kMappedV4, kMappedV4 + 12, bytes)) return text;  // an IPv4 client of a dual-stack server
+  char network[32];
+  std::snprintf(network, sizeof network, "%x:%x:%x:%x::/64", bytes[0] << 8 | bytes[1], bytes[2] << 8 | bytes[3],
+                bytes[4] << 8 | bytes[5], bytes[6] << 8 | bytes[7]);
+  return network;
+}
 
 std::int64_t AllowedFrom(Database& db, std::string_view address, std::int64_t adId, std::int64_t now) {
   return Run(db, kAllowedFromSql, address, adId, now);

@@ -11,6 +11,7 @@
 // All three calls belong inside the request's WriteTransaction, so that the
 // count, the password test and what it allows are one step.
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "storage/database.h"
@@ -21,6 +22,11 @@ inline constexpr int kTriesPerAddress = 5;
 inline constexpr std::int64_t kAddressWindow = 15 * 60;  // seconds
 inline constexpr int kTriesPerAd = 10;
 inline constexpr std::int64_t kAdWindow = 5 * 60;
+
+// The address that tries are counted under: REMOTE_ADDR as it is, but for
+// IPv6 its /64 network ("2001:db8:0:1::/64"), since a single host commonly
+// has a whole /64 to change its address within.
+std::string GuessingAddress(std::string_view remoteAddr);
 
 // Times are whole seconds since 1970. The time from which `address` may try
 // a password on ad `adId` again: `now` or earlier when it may try now.
