@@ -4,6 +4,7 @@
 // Nothing outlives it, so a whole request can run in-process (tests, tools)
 // as well as in its own CGI process.
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -38,6 +39,11 @@ struct Request {
   EnvLookup env;
   // Today's local date; tests may replace it.
   std::function<CivilDate()> today = LocalToday;
+  // The time now in whole seconds since 1970; tests may replace it.
+  std::function<std::int64_t()> now = [] {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+  };
 
   SiteConfig config;
   std::string DatabasePath;

@@ -1,5 +1,7 @@
 // The seller's edit flow: his ads by name, the password form, the password
 // check with the edit page, and the update and delete of one ad.
+#include <charconv>
+#include <cstdint>
 #include <string>
 
 #include "gateway/qb_error.h"
@@ -8,6 +10,8 @@
 #include "postdata/text_utils.h"
 #include "storage/ad_dates.h"
 #include "storage/ad_queries.h"
+#include "storage/guess_limit.h"
+#include "storage/write_transaction.h"
 
 namespace qb {
 
@@ -61,12 +65,44 @@ void SellerAds(Request& req) {
 
 namespace {
 
-// Whether the password a seller typed unlocks the ad: typed text trimmed and
-// upper-cased against the stored (upper-cased, untrimmed) password. A stored
-// password that is null matches nothing.
+// The error of an UPDATE or DELETE whose ID names no ad.
+constexpr char kNoAdWithThatId[] = "No current record: there is no ad with that ID";
+
+// Whether the password a seller typed unlocks the ad: both trimmed of blanks
+// (the stored one keeps those it was placed with), the typed one upper-cased
+// as the stored one was. A stored password that is null or blank matches
+// nothing, so an ad without one cannot be unlocked at all.
 bool PasswordMatches(const Recordset& ad, std::string_view typed) {
   if (ad.FieldIsNull("Password")) return false;
-  return ad.Field("Password") == AsciiUpper(Trim(typed));
+  const std::string stored = Trim(ad.Field("Password"));
+  return !stored.empty() && stored == AsciiUpper(Trim(typed));
+}
+
+enum class Unlock { kOpened, kWrongPassword, kTooManyTries };
+
+struct PasswordTest {
+  Unlock result;
+  std::int64_t allowedFrom = 0;  // for kTooManyTries: when to try again
+};
+
+// Tests the typed password on the ad within the guessing limit, counting a
+// wrong one. Runs inside the request's write transaction. Reading a missing
+// ad raises kErrNoCurrentRecord, before anything is counted.
+PasswordTest TestPassword(Request& req, const Recordset& ad, std::string_view typed) {
+  Database& db = *req.slots.database;
+  const std::string_view idText = ad.Field("ID");
+  std::int64_t adId = 0;
+  std::from_chars(idText.data(), idText.data() + idText.size(), adId);
+  const std::string address = guesses::GuessingAddress(req.cgi.REMOTE_ADDR);
+  const std::int64_t now = req.now();
+  const std::int64_t allowedFrom = guesses::AllowedFrom(db, address, adId, now);
+  if (allowedFrom > now) return {Unlock::kTooManyTries, allowedFrom};
+  if (PasswordMatches(ad, typed)) {
+    guesses::ForgetWrongTries(db, address, adId);
+    return {Unlock::kOpened};
+  }
+  guesses::CountWrongTry(db, address, adId, now);
+  return {Unlock::kWrongPassword};
 }
 
 // The first lines of the short answer pages (invalid password, updated,
@@ -86,6 +122,28 @@ void SendInvalidPasswordPage(Request& req) {
   SendNavigationBar(req);
   SendFooterNotice(req, FooterForm::kPlain);
   out.SendLine({"</center></font></body></html>"});
+}
+
+void SendTooManyTriesPage(Request& req, std::int64_t allowedFrom) {
+  ResponseWriter& out = req.out;
+  const std::int64_t minutes = (allowedFrom - req.now() + 59) / 60;
+  SendAnswerPageTop(req);
+  out.SendLine({"<basefont size=\"3\" face=\"verdana,arial,helvetica\">"});
+  out.SendLine({"<h1>Too many wrong passwords!</h1>"});
+  out.SendLine({"<b>Too many wrong passwords were tried for this ad. Try again in ", std::to_string(minutes),
+                minutes == 1 ? Trusted{" minute.</b>"} : Trusted{" minutes.</b>"}});
+  SendNavigationBar(req);
+  SendFooterNotice(req, FooterForm::kPlain);
+  out.SendLine({"</center></font></body></html>"});
+}
+
+// The page for a password that did not unlock the ad.
+void SendRefusalPage(Request& req, const PasswordTest& test) {
+  if (test.result == Unlock::kTooManyTries) {
+    SendTooManyTriesPage(req, test.allowedFrom);
+  } else {
+    SendInvalidPasswordPage(req);
+  }
 }
 
 // The edit page: the ad's fields in a form that posts to Update, and a second
@@ -138,34 +196,44 @@ void SendEditPage(Request& req, const Recordset& ad, const std::string& password
 void PasswordCheck(Request& req) {
   DatabaseSlots& slots = req.slots;
   slots.database = Database::Open(req.DatabasePath);
+  WriteTransaction transaction(*slots.database);
   slots.queryDef = slots.database->CreateQueryDef(queries::kAdByIdForEdit);
   slots.queryDef->SetParameter("pItem", Trim(req.GetFormValue("ID")));
   slots.recordset = slots.queryDef->OpenRecordset();
   const Recordset& ad = *slots.recordset;
   const std::string typed = req.GetFormValue("pw");
-  // Reading the password of a missing ad fails here, before any output.
-  if (PasswordMatches(ad, typed)) {
+  // Reading a missing ad fails here, before any output.
+  const PasswordTest test = TestPassword(req, ad, typed);
+  transaction.Commit();
+  if (test.result == Unlock::kOpened) {
     SendEditPage(req, ad, AsciiUpper(Trim(typed)));
   } else {
-    SendInvalidPasswordPage(req);
+    SendRefusalPage(req, test);
   }
   slots.recordset->Close();
   slots.database->Close();
 }
 
+// UPDATE and DELETE test the password again, in the same write transaction
+// as their change: no other request's change can come between the test and
+// the change it allows.
+
 void UpdateAd(Request& req) {
   // All store work comes first; the page follows only when it has succeeded.
   DatabaseSlots& slots = req.slots;
   slots.database = Database::Open(req.DatabasePath);
+  WriteTransaction transaction(*slots.database);
   slots.queryDef = slots.database->CreateQueryDef(queries::kAdById);
   slots.queryDef->SetParameter("pName", req.GetFormValue("ID"));
   slots.recordset = slots.queryDef->OpenRecordset();
   Recordset& ad = *slots.recordset;
-  if (ad.Eof()) throw QbError(kErrNoCurrentRecord, "No current record: there is no ad with that ID");
-  if (!PasswordMatches(ad, req.GetFormValue("pw"))) {
+  if (ad.Eof()) throw QbError(kErrNoCurrentRecord, kNoAdWithThatId);
+  const PasswordTest test = TestPassword(req, ad, req.GetFormValue("pw"));
+  if (test.result != Unlock::kOpened) {
+    transaction.Commit();
     ad.Close();
     slots.database->Close();
-    SendInvalidPasswordPage(req);
+    SendRefusalPage(req, test);
     return;
   }
   const CivilDate today = req.today();
@@ -179,6 +247,7 @@ void UpdateAd(Request& req) {
   ad.SetField("RemoteAddr", req.cgi.REMOTE_ADDR);
   ad.SetField("RemoteUser", req.cgi.REMOTE_USER);
   ad.Update();
+  transaction.Commit();
   ad.Close();
   slots.database->Close();
 
@@ -196,28 +265,33 @@ void DeleteAd(Request& req) {
   DatabaseSlots& slots = req.slots;
   slots.database = Database::Open(req.DatabasePath);
   slots.recordset = slots.database->OpenTable("QB");
+  WriteTransaction transaction(*slots.database);
   const std::string id = req.GetFormValue("ID");
 
   // Only the seller who unlocked the ad may delete it. An ID that names no ad
-  // (deleted before, or purged) deletes nothing and is confirmed all the same.
-  bool allowed = true;
+  // (never placed, deleted before, or purged) is refused as UPDATE refuses it:
+  // nothing was deleted, so nothing is confirmed.
+  slots.queryDef = slots.database->CreateQueryDef(queries::kAdById);
+  slots.queryDef->SetParameter("pName", id);
+  PasswordTest test{Unlock::kWrongPassword};
   {
-    std::unique_ptr<QueryDef> lookup = slots.database->CreateQueryDef(queries::kAdById);
-    lookup->SetParameter("pName", id);
-    std::unique_ptr<Recordset> ad = lookup->OpenRecordset();
-    if (!ad->Eof()) allowed = PasswordMatches(*ad, req.GetFormValue("pw"));
+    std::unique_ptr<Recordset> ad = slots.queryDef->OpenRecordset();
+    if (ad->Eof()) throw QbError(kErrNoCurrentRecord, kNoAdWithThatId);
+    test = TestPassword(req, *ad, req.GetFormValue("pw"));
     ad->Close();
   }
-  if (allowed) {
-    slots.queryDef = slots.database->CreateQueryDef(queries::kDeleteAd);
-    slots.queryDef->SetParameter("pName", id);
-    slots.queryDef->Execute();
-    slots.queryDef->Close();
+  if (test.result == Unlock::kOpened) {
+    std::unique_ptr<QueryDef> erase = slots.database->CreateQueryDef(queries::kDeleteAd);
+    erase->SetParameter("pName", id);
+    erase->Execute();
+    erase->Close();
   }
+  transaction.Commit();
+  slots.queryDef->Close();
   slots.recordset->Close();
   slots.database->Close();
-  if (!allowed) {
-    SendInvalidPasswordPage(req);
+  if (test.result != Unlock::kOpened) {
+    SendRefusalPage(req, test);
     return;
   }
 

@@ -41,7 +41,28 @@ void NewAdForm(Request& req) {
   out.SendLine({"</center></font></body></html>"});
 }
 
+// The answer to an ad placed without a password: it is not stored, since
+// nobody could ever change or delete it (and an ad with an empty password
+// would be anyone's to change).
+static void SendPasswordNeededPage(Request& req) {
+  ResponseWriter& out = req.out;
+  out.SendContentType();
+  SendPlacingTitleLine(req);
+  out.SendLine({"<basefont size=\"3\" face=\"verdana,arial,helvetica\">"});
+  out.SendLine({"<center><H2>Please choose a password for your Ad</H2><b>Your Ad has not been entered. Its password "
+                "lets you change or delete it later: go back, type a password and place the Ad again.</b>"});
+  SendNavigationBar(req);
+  SendFooterNotice(req, FooterForm::kPlain);
+  out.SendLine({"</center></font></body></html>"});
+}
+
 void AddAd(Request& req) {
+  // A form without a password (or a body that decoded to no fields at all)
+  // stores nothing.
+  if (Trim(req.GetFormValue("Password")).empty()) {
+    SendPasswordNeededPage(req);
+    return;
+  }
   // All store work comes first: a failure leaves no row, and its error page
   // is the whole response.
   DatabaseSlots& slots = req.slots;

@@ -6,7 +6,8 @@
 //                NULL (so it selects no row);
 //   QbDate(text) a "m/d/yyyy" date as ISO 'YYYY-MM-DD' text, comparable with
 //                the Expire column; anything else NULL.
-// Name matches without regard to ASCII letter case, Category by LIKE with the
+// Name matches trimmed of blanks on both sides (the stored name may hold the
+// blanks it was typed with) and without regard to ASCII letter case, Category by LIKE with the
 // name as pattern (case ignored). Each query uses an index (see ad_schema).
 
 namespace qb::queries {
@@ -15,7 +16,7 @@ inline constexpr char kListCategory[] = "SELECT * FROM QB WHERE Category LIKE :p
 inline constexpr char kAnyExpired[] = "SELECT ID FROM QB WHERE Expire < QbDate(:pName) LIMIT 1";
 inline constexpr char kPurgeExpired[] = "DELETE FROM QB WHERE Expire < QbDate(:pName)";
 inline constexpr char kShowAll[] = "SELECT * FROM QB";
-inline constexpr char kSellerAds[] = "SELECT * FROM QB WHERE Name = :pName COLLATE NOCASE";
+inline constexpr char kSellerAds[] = "SELECT * FROM QB WHERE trim(Name) = trim(:pName) COLLATE NOCASE";
 inline constexpr char kAdByIdForEdit[] = "SELECT * FROM QB WHERE ID = QbId(:pItem)";
 inline constexpr char kAdById[] = "SELECT * FROM QB WHERE ID = QbId(:pName)";
 inline constexpr char kDeleteAd[] = "DELETE FROM QB WHERE ID = QbId(:pName)";

@@ -16,11 +16,21 @@ constexpr std::string_view kCreateTablePrefix = "CREATE TABLE ";
 static_assert(std::string_view(kCreateTableSql).starts_with(kCreateTablePrefix));
 
 // Name and Category are matched without regard to case, so their indexes use
-// NOCASE; the expiry purge walks Expire.
+// NOCASE; a seller's name is matched trimmed, so its index is on trim(Name)
+// (the plain-name index of earlier stores is no longer used); the expiry
+// purge walks Expire.
 constexpr char kCreateIndexesSql[] =
-    "CREATE INDEX IF NOT EXISTS QB_Name ON QB(Name COLLATE NOCASE);"
+    "CREATE INDEX IF NOT EXISTS QB_SellerName ON QB(trim(Name) COLLATE NOCASE);"
+    "DROP INDEX IF EXISTS QB_Name;"
     "CREATE INDEX IF NOT EXISTS QB_Category ON QB(Category COLLATE NOCASE);"
     "CREATE INDEX IF NOT EXISTS QB_Expire ON QB(Expire);";
+
+// The wrong passwords tried lately (storage/guess_limit.h): one row per try,
+// looked up by ad and time, and dropped by time once too old to count.
+constexpr char kCreateGuessTableSql[] =
+    "CREATE TABLE IF NOT EXISTS QbGuess (AdID INTEGER NOT NULL, Addr TEXT NOT NULL, At INTEGER NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS QbGuess_Ad ON QbGuess(AdID, At);"
+    "CREATE INDEX IF NOT EXISTS QbGuess_At ON QbGuess(At);";
 
 std::string_view ArgText(sqlite3_value* arg) {
   const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(arg));
@@ -104,6 +114,7 @@ void EnsureCurrent(sqlite3* db, const std::string& context) {
                  std::string(std::string_view(kCreateTableSql).substr(kCreateTablePrefix.size())),
              context);
         Exec(db, kCreateIndexesSql, context);
+        Exec(db, kCreateGuessTableSql, context);
         Exec(db, "PRAGMA user_version = " + std::to_string(kVersion), context);
       }
       Exec(db, "COMMIT", context);

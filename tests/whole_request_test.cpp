@@ -3,9 +3,14 @@
 // QB_UPDATE_GOLDEN=1 rewrites the golden pages from what the program writes.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <optional>
+#include <thread>
 
 #include "support/harness.h"
 
@@ -34,6 +39,7 @@ struct Row {
   std::string store = "unchanged";  // Snapshot() afterwards
   std::string config = kConfig, categories = kCategories, banners = "";
   std::function<void(const Site&)> prepare = nullptr;
+  std::optional<std::string> guesses = std::nullopt;  // wrong passwords counted afterwards
 };
 
 Call Sized(const std::string& body, const std::string& contentLength, const std::string& method = "POST") {
@@ -85,6 +91,38 @@ std::vector<Ad> Many(int n) {
 }
 
 void DamageStore(const Site& site, const std::string& bytes) { site.Write("qb.db", bytes); }
+
+// Seeds `count` wrong passwords tried on ad 1 `ago` seconds before now, from
+// `address` (SQL of i, the try's number from 1).
+std::function<void(const Site&)> Tried(int count, const std::string& address, int ago) {
+  return [=](const Site& s) {
+    s.Query("CREATE TABLE IF NOT EXISTS QbGuess (AdID INTEGER NOT NULL, Addr TEXT NOT NULL, At INTEGER NOT NULL)");
+    s.Query("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(count) +
+            ") INSERT INTO QbGuess SELECT 1, " + address + ", " + std::to_string(kNow - ago) + " FROM n");
+  };
+}
+
+// Another connection takes the store's write lock, runs `sql` and commits
+// 200 ms later: a request started meanwhile must see the change before it
+// tests a password.
+std::function<void(const Site&)> WhileLocked(const std::string& sql) {
+  return [sql](const Site& s) {
+    RunRequest(s, Get("action=ShowAll"));  // the schema is current: only the request waits
+    sqlite3* db = nullptr;
+    sqlite3_open(s.Path("qb.db").c_str(), &db);
+    ASSERT_EQ(sqlite3_exec(db, ("BEGIN IMMEDIATE;" + sql).c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    static std::jthread holder;
+    holder = std::jthread([db] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+      sqlite3_close(db);
+    });
+  };
+}
+
+const std::string kBikeRow =
+    "1|Red bike|Ann Lee|ann@example.com|50|A red bike, hardly used.|555-1234|Cars|2999-01-01|1/2/2026|SECRET|||\n";
+const std::string kNulls = "|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|";
 
 const Row kRows[] = {
     // The pages without ads, and how the request and the settings reach them.
@@ -160,8 +198,13 @@ const Row kRows[] = {
      .golden = "placed_ann.html",
      .store = "1|Canoe & paddles|Ann Lee |ann@example.com|120|Line one\r\nLine two|555-1234|Boats|2026-04-13|"
               "3/14/2026|SECRET |host|127.0.0.1|ann\n"},
-    {.name = "PlaceAnEmptyAd", .call = Post("Action=ADD", ""), .golden = "placed_nobody.html",
-     .store = "1||||||||2026-04-13|3/14/2026|||127.0.0.1|\n"},
+    {.name = "PlaceAnEmptyAd", .call = Post("Action=ADD", ""), .golden = "password_needed.html"},
+    {.name = "PlaceWithABlankPassword", .call = Post("Action=ADD", "Item=x&Name=Ann&Password=++"),
+     .golden = "password_needed.html"},
+    {.name = "PlaceAMultipartForm",
+     .call = With(Post("Action=ADD", "--b\r\nContent-Disposition: form-data; name=\"Password\"\r\n\r\npw\r\n--b--\r\n"),
+                  "CONTENT_TYPE", "multipart/form-data; boundary=b"),
+     .golden = "password_needed.html"},
     {.name = "PlaceWithFieldsTwice", .call = Post("Action=Add", "Name=a&Name=b&Category=Nowhere&Password=x"),
      .golden = "placed_a_b.html", .ads = {kBike},
      .store = "1|Red bike|Ann Lee|ann@example.com|50|A red bike, hardly used.|555-1234|Cars|2999-01-01|1/2/2026|SECRET|"
@@ -181,7 +224,7 @@ const Row kRows[] = {
      .call = Post("Action=ADD", "Name=Ann&Password=pw&Desc=" + std::string(1 << 20, '<')),
      .golden = "placed_plain_ann.html",
      .store = "1||Ann|||" + std::string(1 << 20, '<') + "|||2026-04-13|3/14/2026|PW||127.0.0.1|\n"},
-    {.name = "ExpiryOutsideTheCalendar", .call = Post("Action=ADD", "Item=x"), .golden = "error_6_expiry.html",
+    {.name = "ExpiryOutsideTheCalendar", .call = Post("Action=ADD", "Item=x&Password=p"), .golden = "error_6_expiry.html",
      .store = "unreadable", .config = Config("2147483647", "http://example.com/cgi-bin", "N")},
     {.name = "EmptyStoreFileIsNew", .call = Post("Action=ADD", "Name=Ann&Password=pw"), .golden = "placed_plain_ann.html",
      .store = "1||Ann||||||2026-04-13|3/14/2026|PW||127.0.0.1|\n", .prepare = [](const Site& s) { s.Write("qb.db", ""); }},
@@ -217,6 +260,10 @@ const Row kRows[] = {
     // The seller's edit flow.
     {.name = "SellerAds", .call = Post("Action=Getedit", "Name=++ann+lee+&Submit=Get+Ads"), .golden = "seller_ann.html",
      .ads = {kBike, kCar, kBob, Ad{.Category = ""}}},
+    {.name = "SellerNamePlacedWithBlanks", .call = Post("Action=Getedit", "Name=ann+lee&Submit=Get+Ads"),
+     .golden = "seller_ann.html",
+     .ads = {Ad{.Name = " Ann Lee  "}, Ad{.Item = "Blue car", .Name = " ANN LEE", .Price = "900"}, kBob,
+             Ad{.Name = "ann lee ", .Category = ""}}},
     {.name = "SellerWithoutAds", .call = Post("Action=Getedit", "Name=%3Cb%3E%22x"), .golden = "seller_markup.html",
      .ads = {kBike}},
     {.name = "Unlock", .call = Post("Action=Edit", "ID=+1+&pw=++SeCrEt+&submit=Get+Item"), .golden = "edit_bike.html",
@@ -228,8 +275,8 @@ const Row kRows[] = {
      .ads = {Ad{.Item = std::string("raw\0\x80", 5), .Desc = kEveryByte, .Password = std::string("\xff\0", 2)}}},
     {.name = "WrongPassword", .call = Post("Action=Edit", "ID=1&pw=secre"), .golden = "invalid_password.html",
      .ads = {kBike}},
-    {.name = "PasswordPlacedWithABlank", .call = Post("Action=Edit", "ID=1&pw=secret"),
-     .golden = "invalid_password.html", .ads = {Ad{.Password = "SECRET "}}},
+    {.name = "PasswordPlacedWithABlank", .call = Post("Action=Edit", "ID=1&pw=secret"), .golden = "edit_bike.html",
+     .ads = {Ad{.Password = " SECRET "}}},
     {.name = "NoPassword", .call = Post("Action=Edit", "ID=1"), .golden = "invalid_password.html", .ads = {kBike}},
     {.name = "UnlockNoSuchAd", .call = Post("Action=Edit", "ID=2&pw=secret"), .golden = "error_no_such_ad_edit.html",
      .ads = {kBike}},
@@ -241,22 +288,49 @@ const Row kRows[] = {
               "2|Old boat|Bob|ann@example.com|50|A red bike, hardly used.|555-1234|Boats|2999-01-01|1/2/2026|BOAT||"
               "|\n"},
     {.name = "UpdateWrongPassword", .call = Post("Action=Update", kUpdateBody + "x"),
-     .golden = "invalid_password.html", .ads = {kBike}},
+     .golden = "invalid_password.html", .ads = {kBike}, .guesses = "1|127.0.0.1|0\n"},
     {.name = "UpdateNoSuchAd", .call = Post("Action=Update", "ID=7&pw=secret&Item=x"),
-     .golden = "error_no_such_ad_update.html", .ads = {kBike}},
+     .golden = "error_no_such_ad.html", .ads = {kBike}},
+    {.name = "UpdateWaitsForAnAdReplaced", .call = Post("Action=Update", kUpdateBody), .golden = "invalid_password.html",
+     .ads = {kBike}, .store = "1|Other ad" + kNulls + "OTHER|<null>|<null>|<null>\n",
+     .prepare = WhileLocked("DELETE FROM QB; INSERT INTO QB (ID, Item, Password) VALUES (1, 'Other ad', 'OTHER')")},
     {.name = "Delete", .call = Post("Action=Delete", "ID=2&pw=boat&Item=Old+%3Cboat%3E"), .golden = "deleted.html",
      .ads = {kBike, kBob},
      .store = "1|Red bike|Ann Lee|ann@example.com|50|A red bike, hardly used.|555-1234|Cars|2999-01-01|1/2/2026|SECRET|"
               "||\n"},
     {.name = "DeleteWrongPassword", .call = Post("Action=Delete", "ID=1&pw=boat&Item=x"),
-     .golden = "invalid_password.html", .ads = {kBike, kBob}},
+     .golden = "invalid_password.html", .ads = {kBike, kBob}, .guesses = "1|127.0.0.1|0\n"},
     {.name = "DeleteNoSuchAd", .call = Post("Action=Delete", "ID=9&pw=x&Item=Old+%3Cboat%3E"),
-     .golden = "deleted.html", .ads = {kBike}},
+     .golden = "error_no_such_ad.html", .ads = {kBike}},
+    {.name = "DeletePlusOne", .call = Post("Action=Delete", "ID=%2B1&pw=x&Item=Red+bike"),
+     .golden = "error_no_such_ad.html", .ads = {kBike}},
+    {.name = "DeleteWithAnEmptyPassword", .call = Post("Action=Delete", "ID=1&pw=&Item=x"),
+     .golden = "invalid_password.html", .ads = {Ad{.Password = ""}}},
+    {.name = "DeleteWaitsForAnAdBeingPlaced", .call = Post("Action=Delete", "ID=2&pw=guess&Item=x"),
+     .golden = "invalid_password.html", .ads = {kBike}, .store = kBikeRow + "2|New ad" + kNulls + "NEW|<null>|<null>|<null>\n",
+     .prepare = WhileLocked("INSERT INTO QB (Item, Password) VALUES ('New ad', 'NEW')")},
+
+    // Guessing: wrong passwords count for a quarter of an hour per address,
+    // for five minutes per ad.
+    {.name = "WrongPasswordIsCountedOldOnesDropped", .call = Post("Action=Edit", "ID=1&pw=secre"),
+     .golden = "invalid_password.html", .ads = {kBike}, .prepare = Tried(5, "'127.0.0.1'", 900),
+     .guesses = "1|127.0.0.1|0\n"},
+    {.name = "TooManyWrongPasswordsFromOneAddress", .call = Post("Action=Edit", "ID=1&pw=secret"),
+     .golden = "too_many_14.html", .ads = {kBike}, .prepare = Tried(5, "'127.0.0.1'", 60),
+     .guesses = "1|127.0.0.1|-60\n1|127.0.0.1|-60\n1|127.0.0.1|-60\n1|127.0.0.1|-60\n1|127.0.0.1|-60\n"},
+    {.name = "TooManyFromOneIpv6Network",
+     .call = With(Post("Action=Edit", "ID=1&pw=secret"), "REMOTE_ADDR", "2001:DB8:0:1:ffff::7"),
+     .golden = "too_many_14.html", .ads = {kBike}, .prepare = Tried(5, "'2001:db8:0:1::/64'", 60)},
+    {.name = "TooManyWrongPasswordsOnTheAd", .call = Post("Action=Delete", "ID=1&pw=secret&Item=x"),
+     .golden = "too_many_4.html", .ads = {kBike}, .prepare = Tried(10, "'10.0.0.' || i", 100)},
+    {.name = "RightPasswordClearsTheCount", .call = Post("Action=Edit", "ID=1&pw=secret"), .golden = "edit_bike.html",
+     .ads = {kBike}, .prepare = Tried(5, "CASE WHEN i < 5 THEN '127.0.0.1' ELSE '10.0.0.2' END", 60),
+     .guesses = "1|10.0.0.2|-60\n"},
 
     // Damaged stores are reported and left as they are.
     {.name = "NotADatabase", .call = Get("action=ShowAll"), .golden = "error_3026.html",
      .prepare = [](const Site& s) { DamageStore(s, std::string(4096, 'j')); }},
-    {.name = "NotADatabaseOnAdd", .call = Post("Action=ADD", "Item=x"), .golden = "error_3026.html",
+    {.name = "NotADatabaseOnAdd", .call = Post("Action=ADD", "Item=x&Password=p"), .golden = "error_3026.html",
      .prepare = [](const Site& s) { DamageStore(s, "SQLite format 3" + std::string(8192, 'j')); }},
     {.name = "TruncatedStore", .call = Post("Action=Getedit", "Name=Ann+Lee"), .golden = "error_3011.html",
      .ads = Many(30), .prepare = [](const Site& s) { DamageStore(s, s.Read("qb.db").substr(0, 4096)); }},
@@ -284,6 +358,10 @@ TEST_P(WholeRequest, AnswersAndStoresAsExpected) {
     EXPECT_EQ(site.Query("SELECT count(*) FROM QB"), "0\n");
   } else {
     EXPECT_EQ(after, row.store);
+  }
+  if (row.guesses) {
+    EXPECT_EQ(site.Query("SELECT AdID, Addr, At - " + std::to_string(kNow) + " FROM QbGuess ORDER BY rowid"),
+              *row.guesses);
   }
   EXPECT_FALSE(std::ifstream(site.Path("qb.db-journal")).good());
 }

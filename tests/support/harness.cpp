@@ -183,6 +183,7 @@ std::string RunRequest(const Site& site, const Call& call, Output output) {
       return it == call.env.end() ? nullptr : it->second.c_str();
     });
     req.today = [] { return qb::CivilDate{kToday[0], kToday[1], kToday[2]}; };
+    req.now = [] { return kNow; };
     qb::RunMain(req);
   }
   return streams.Finish();

@@ -54,8 +54,9 @@ Call Post(const std::string& query, const std::string& body);
 
 enum class Output { kFile, kPipe };
 
-// Today as the in-process runs see it: 3/14/2026.
+// Today as the in-process runs see it: 3/14/2026; and the time, noon UTC.
 inline constexpr int kToday[3] = {2026, 3, 14};
+inline constexpr long long kNow = 1773489600;
 
 // The whole response of one request run in this process.
 std::string RunRequest(const Site& site, const Call& call, Output output = Output::kFile);
