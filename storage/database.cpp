@@ -96,9 +96,10 @@ class Connection {
   // connection's turn among the store's writers, which it keeps until the
   // write, or the transaction it opened, is over. A connection that holds a
   // read lock does not queue: the writer whose turn it is may be waiting for
-  // that lock to go.
+  // that lock to go. Nor does one whose store is read-only: its write fails.
   int Step(sqlite3_stmt* stmt) {
-    if (!sqlite3_stmt_readonly(stmt) && !turn_.Held() && sqlite3_txn_state(handle_, nullptr) == SQLITE_TXN_NONE) {
+    if (!sqlite3_stmt_readonly(stmt) && !turn_.Held() && sqlite3_txn_state(handle_, nullptr) == SQLITE_TXN_NONE &&
+        sqlite3_db_readonly(handle_, "main") != 1) {
       const auto now = std::chrono::steady_clock::now();
       busyWait.turnSince = now;
       turn_.Take(now + kBusyTimeout);
@@ -193,6 +194,11 @@ std::string QuotedColumn(int column) {
 }
 
 }  // namespace
+
+bool CannotWriteStore(const QbError& error) {
+  const int rc = error.Number() - kErrStoreBase;
+  return rc == SQLITE_READONLY || rc == SQLITE_CANTOPEN || rc == SQLITE_PERM;
+}
 
 // ---------------------------------------------------------------- Database
 
