@@ -9,6 +9,7 @@
 #include "postdata/category_number.h"
 #include "postdata/handlers.h"
 #include "postdata/page_furniture.h"
+#include "postdata/text_utils.h"
 #include "storage/ad_queries.h"
 
 namespace qb {
@@ -16,6 +17,7 @@ namespace qb {
 namespace {
 
 constexpr int kAllAdsLimit = 100;
+constexpr int kPageSize = 100;  // ads on one page of a category
 
 void SendListingTop(Request& req, const char* title) {
   ResponseWriter& out = req.out;
@@ -83,17 +85,33 @@ void CategoryListing(Request& req) {
                     "</i></font></h1></center>"});
   req.out.SendLine({"<hr width=\"60%\" size=\"2\"><br><br>"});
 
+  // A category is shown a hundred ads at a time; "Start" is the ID of the
+  // last ad of the page before.
+  const std::string start = Trim(req.GetFormValue("Start"));
   slots.queryDef = slots.database->CreateQueryDef(queries::kListCategory);
   slots.queryDef->SetParameter("pCat", name);
+  slots.queryDef->SetParameter("pStart", start);
   slots.recordset = slots.queryDef->OpenRecordset();
   const std::string todayText = UsDateText(req.today());
 
   Recordset& ads = *slots.recordset;
   if (ads.Eof()) {
-    req.out.SendLine({"<center><h2><font color=\"maroon\">- No Ads have been placed in this Category! "
-                      "-</font></h2></center>"});
+    req.out.SendLine({start.empty() ? Trusted{"<center><h2><font color=\"maroon\">- No Ads have been placed in this "
+                                              "Category! -</font></h2></center>"}
+                                    : Trusted{"<center><h2><font color=\"maroon\">- No more Ads in this Category! "
+                                              "-</font></h2></center>"}});
   }
-  for (; !ads.Eof(); ads.MoveNext()) SendAdTable(req, ads, AdTableForm::kCategory);
+  std::string lastShown;
+  for (int shown = 0; !ads.Eof(); ads.MoveNext()) {
+    if (shown++ == kPageSize) {
+      req.out.SendLine({"<center><font size=\"+1\"><b><a href=\"", Trusted{req.config.ScriptUrl},
+                        "?Action=List&Cat=", std::to_string(category), "&Start=", lastShown,
+                        "\">Next 100 Ads</a></b></font></center><p>"});
+      break;
+    }
+    SendAdTable(req, ads, AdTableForm::kCategory);
+    lastShown = ads.Field("ID");
+  }
   ads.Close();
   // Closed before the page ends, as every handler closes its database; only
   // SQLite's connection stays for the purge, saving a second open.
