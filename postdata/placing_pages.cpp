@@ -3,6 +3,7 @@
 
 #include "postdata/text_utils.h"
 #include "storage/ad_dates.h"
+#include "postdata/field_limits.h"
 #include "postdata/handlers.h"
 #include "postdata/page_furniture.h"
 
@@ -42,6 +43,7 @@ void NewAdForm(Request& req) {
 }
 
 void AddAd(Request& req) {
+  if (RefuseOverlongField(req, {"Item", "Name", "Email", "Phone", "Price", "Password", "Desc"})) return;
   // All store work comes first: a failure leaves no row, and its error page
   // is the whole response.
   DatabaseSlots& slots = req.slots;
