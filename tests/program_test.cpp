@@ -1,0 +1,61 @@
+// The program as a web server starts it: its own process, words on the
+// command line, a site found through the path it was started by, standard
+// output a file or a pipe, and a site it may not write.
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "support/harness.h"
+
+namespace qbtest {
+namespace {
+
+TEST(Program, IgnoresArgumentsAndServesTheSiteItWasStartedFrom) {
+  Site site, other(std::string(kConfig).replace(std::string(kConfig).find("\n30\n"), 4, "\n7\n"));
+  const std::string program = site.InstallProgram();
+  const Exit main = RunProcess(program, Get("action=Main"), Output::kPipe, {"ignored", "-x", "action=Show"});
+  EXPECT_EQ(main.status, 0);
+  EXPECT_EQ(main.output, Golden("main.html", main.output));
+  std::filesystem::create_symlink(program, other.Path("qbcgi.exe"));
+  const Exit linked = RunProcess(other.Path("qbcgi.exe"), Get("action=Main"), Output::kFile);
+  EXPECT_NE(linked.output.find("color=\"red\">7</font>"), std::string::npos) << linked.output;
+  // An error after the page began: on a file the error page replaces it, on a pipe it follows.
+  const std::string onFile = RunProcess(program, Get("Action=List&Cat=9"), Output::kFile).output;
+  EXPECT_EQ(onFile, Golden("error_9_cat.html", onFile));
+  const std::string onPipe = RunProcess(program, Get("Action=List&Cat=0"), Output::kPipe).output;
+  EXPECT_EQ(onPipe, Golden("list_cat_0_pipe.html", onPipe));
+}
+
+TEST(Program, ASiteItMayNotWriteListsButPlacesNothing) {
+  // Run as nobody when root (the web server's way), else as ourselves: either
+  // way the directory is not the runner's to write.
+  std::optional<std::pair<uid_t, gid_t>> user;
+  if (::getuid() == 0) {
+    const passwd* nobody = ::getpwnam("nobody");
+    if (nobody == nullptr) GTEST_SKIP() << "no user nobody to run as";
+    user = std::make_pair(nobody->pw_uid, nobody->pw_gid);
+  }
+  Site site;
+  const std::string program = site.InstallProgram();
+  const Call add = Post("Action=ADD", "Item=x&Name=Ann&Password=pw");
+  ASSERT_EQ(::chmod(site.Dir().c_str(), 0555), 0);
+  Exit placed = RunProcess(program, add, Output::kFile, {}, user);
+  EXPECT_EQ(placed.output, Golden("error_3014_read_only_site.html", placed.output));
+  ASSERT_EQ(::chmod(site.Dir().c_str(), 0755), 0);
+  site.Seed(Ad{});
+  ASSERT_EQ(::chmod(site.Path("qb.db").c_str(), 0444), 0);
+  ASSERT_EQ(::chmod(site.Dir().c_str(), 0555), 0);
+  placed = RunProcess(program, add, Output::kFile, {}, user);
+  EXPECT_EQ(placed.output, Golden("error_3008_read_only_store.html", placed.output));
+  const Exit listed = RunProcess(program, Get("Action=List&Cat=1"), Output::kPipe, {}, user);
+  EXPECT_EQ(listed.output.rfind("Content-type: text/html", 0), 0u);
+  EXPECT_NE(listed.output.find("<b>Red bike</b>"), std::string::npos);
+  ::chmod(site.Dir().c_str(), 0755);
+  EXPECT_EQ(site.Query("SELECT count(*) FROM QB"), "1\n");
+}
+
+}  // namespace
+}  // namespace qbtest

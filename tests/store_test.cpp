@@ -1,0 +1,225 @@
+// The store layer: opening and upgrading files, damaged ones, the comparison
+// rules and plans of the handlers' queries, the record-set rules, and many
+// processes writing one new store at once.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "gateway/qb_error.h"
+#include "storage/ad_queries.h"
+#include "storage/ad_record.h"
+#include "storage/database.h"
+#include "storage/database_slots.h"
+#include "support/harness.h"
+
+namespace qb {
+namespace {
+
+using qbtest::Site;
+using Texts = std::vector<std::string>;
+using namespace queries;
+
+// The QbError number `f` raises (0 for none) and its description.
+std::pair<int, std::string> Raised(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const QbError& e) {
+    return {e.Number(), e.Description()};
+  }
+  return {0, ""};
+}
+
+std::int64_t AddAd(Database& db, const std::vector<std::pair<std::string, std::string>>& fields) {
+  auto table = db.OpenTable("QB");
+  table->AddNew();
+  for (const auto& [name, value] : fields) table->SetField(name, value);
+  table->Update();
+  return sqlite3_last_insert_rowid(db.Handle());
+}
+
+// `field` of every row `sql` gives with its one parameter (if any) bound.
+Texts Rows(Database& db, std::string_view sql, std::string_view param = {}, std::string_view value = {},
+           std::string_view field = "ID") {
+  auto query = db.CreateQueryDef(sql);
+  if (!param.empty()) query->SetParameter(param, value);
+  Texts rows;
+  for (auto rs = query->OpenRecordset(); !rs->Eof(); rs->MoveNext()) rows.emplace_back(rs->Field(field));
+  std::ranges::sort(rows);
+  return rows;
+}
+
+std::string Schema(const Site& site) {
+  return site.Query("SELECT (SELECT user_version FROM pragma_user_version) || ' ' || group_concat(name, ' ') "
+                    "FROM (SELECT name FROM sqlite_master WHERE type = 'index' ORDER BY name)");
+}
+
+TEST(Store, OpensNewEmptyAndOutsideStoresAndUpgradesOnlyOldOnes) {
+  for (const char* start : {"none", "empty", "outside"}) {
+    Site site;
+    if (start == std::string("empty")) site.Write("qb.db", "");
+    if (start == std::string("outside")) site.Seed(qbtest::Ad{});
+    auto db = Database::Open(site.Path("qb.db"));
+    EXPECT_EQ(Schema(site), "1 QB_Category QB_Expire QB_Name\n") << start;
+    EXPECT_EQ(Rows(*db, kSellerAds, "pName", "ann lee").size(), start == std::string("outside") ? 1u : 0u);
+    db->Close();
+    site.Query("DROP INDEX QB_Expire");
+    Database::Open(site.Path("qb.db"));  // a current store is only read
+    EXPECT_EQ(Schema(site), "1 QB_Category QB_Name\n");
+  }
+}
+
+TEST(Store, DamagedFilesRaiseWithoutThePathAndStayUntouched) {
+  Site site;
+  {
+    auto db = Database::Open(site.Path("full.db"));
+    for (int i = 0; i < 40; ++i) AddAd(*db, {{"Desc", std::string(400, 'x')}});
+  }
+  const std::string full = site.Read("full.db");
+  const std::tuple<std::string, int, const char*> cases[] = {
+      {std::string(4096, 't'), SQLITE_NOTADB, "file is not a database"},
+      {full.substr(0, full.size() / 2), SQLITE_CORRUPT, "database disk image is malformed"}};
+  for (const auto& [bytes, rc, message] : cases) {
+    site.Write("qb.db", bytes);
+    const auto [number, text] = Raised([&] { Database::Open(site.Path("qb.db")); });
+    EXPECT_EQ(number, kErrStoreBase + rc);
+    EXPECT_EQ(text, std::string("The ad store qb.db could not be opened: ") + message);
+    EXPECT_TRUE(site.Read("qb.db") == bytes);
+  }
+  const auto [number, text] = Raised([&] { Database::Open(site.Path("no/qb.db")); });
+  EXPECT_EQ(number, kErrStoreBase + SQLITE_CANTOPEN);
+  EXPECT_EQ(text.find(site.Dir()), std::string::npos) << text;
+}
+
+TEST(Store, QueriesCompareAsTheBoardDoesAndUseAnIndex) {
+  Site site;
+  auto db = Database::Open(site.Path("qb.db"));
+  for (const char* name : {"Ann Lee", "ANN LEE", "Ann Leef"}) AddAd(*db, {{"Name", name}});
+  for (const char* c : {"Cars", "cars & trucks", "100% Wool", "100 kg Wool", "A_B", "AxB"}) AddAd(*db, {{"Category", c}});
+  for (const char* e : {"2025-12-31", "2026-01-01", "2026-09-30", "2026-10-01"}) AddAd(*db, {{"Expire", e}});
+  const std::tuple<const char*, const char*, const char*, Texts> selects[] = {
+      {kSellerAds, "pName", "ann lee", {"1", "2"}}, {kListCategory, "pCat", "CARS", {"4"}},
+      {kListCategory, "pCat", "cars%", {"4", "5"}},   {kListCategory, "pCat", "100% wool", {"6", "7"}},
+      {kListCategory, "pCat", "a_b", {"8", "9"}},     {kAdById, "pName", "12", {"12"}},
+      {kAdByIdForEdit, "pItem", "007", {"7"}},        {kAnyExpired, "pName", "12/31/2025", {}},
+      {kAnyExpired, "pName", "1/1/2026", {"10"}},      {kAnyExpired, "pName", "13/1/2026", {}}};
+  for (const auto& [sql, param, value, ids] : selects) EXPECT_EQ(Rows(*db, sql, param, value), ids) << sql << value;
+  for (const char* bad : {"", "abc", "12abc", "-1", " 12", "12 ", "12.0", "+12", "99999999999999999999"})
+    EXPECT_EQ(Rows(*db, kAdById, "pName", bad), Texts{}) << bad;
+  const std::pair<const char*, long long> deletes[] = {
+      {"twelve", 0}, {"12", 1}, {"10/1/2026", 2}};
+  for (const auto& [value, count] : deletes) {
+    auto query = db->CreateQueryDef(value[0] == '1' && value[1] == '0' ? kPurgeExpired : kDeleteAd);
+    query->SetParameter("pName", value);
+    query->Execute();
+    EXPECT_EQ(query->RowsAffected(), count) << value;
+  }
+  EXPECT_EQ(AddAd(*db, {{"Item", "Desk"}}), 14);  // IDs are never reused
+  // The plan with every parameter bound to `value` (a LIKE uses its index only for some values).
+  for (const auto& [sql, value] : {std::pair{kListCategory, "Cars"}, {kAnyExpired, "1/1/2026"}, {kPurgeExpired, "1/1/2026"},
+                                   {kSellerAds, "Ann"}, {kAdByIdForEdit, "12"}, {kAdById, "12"}, {kDeleteAd, "12"}}) {
+    sqlite3_stmt* stmt = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db->Handle(), ("EXPLAIN QUERY PLAN " + std::string(sql)).c_str(), -1, &stmt, nullptr), 0);
+    for (int i = 1; i <= sqlite3_bind_parameter_count(stmt); ++i) sqlite3_bind_text(stmt, i, value, -1, SQLITE_STATIC);
+    std::string plan;
+    while (sqlite3_step(stmt) == SQLITE_ROW) plan += reinterpret_cast<const char*>(sqlite3_column_text(stmt, 3));
+    sqlite3_finalize(stmt);
+    EXPECT_TRUE(plan.starts_with("SEARCH QB USING") && plan.find("SCAN") == std::string::npos) << sql << ": " << plan;
+  }
+}
+
+TEST(Store, RecordsetsAndTheirClosingRules) {
+  Site site;
+  auto db = Database::Open(site.Path("qb.db"));
+  auto table = db->OpenTable("qb");
+  auto sellers = db->CreateQueryDef(kSellerAds);
+  const std::pair<std::function<void()>, int> refused[] = {
+      {[&] { db->OpenTable("Ads"); }, kErrItemNotFound},       {[&] { table->Update(); }, kErrInvalidArgument},
+      {[&] { table->SetField("Item", "x"); }, kErrInvalidArgument}, {[&] { sellers->Execute(); }, kErrInvalidArgument},
+      {[&] { sellers->SetParameter("pItem", "x"); }, kErrItemNotFound},
+      {[&] { db->CreateQueryDef("SELECT * FROM Ads"); }, kErrStoreBase + SQLITE_ERROR},
+      {[&] { DatabaseSlots().CloseRecordset(); }, kErrObjectNotSet}, {[&] { DatabaseSlots().CloseDatabase(); }, kErrObjectNotSet},
+      {[&] { DatabaseSlots().CloseQueryDef(); }, kErrObjectNotSet}, {[&] { db->Reopen(); }, kErrInvalidArgument}};
+  for (const auto& [f, number] : refused) EXPECT_EQ(Raised(f).first, number);
+  table->AddNew();
+  EXPECT_EQ(Raised([&] { table->SetField("ID", "5"); }).first, kErrInvalidArgument);
+  EXPECT_EQ(Raised([&] { table->SetField("Colour", "red"); }).second, "Field Colour not found");
+  table->SetField("Name", "Ann");
+  table->SetField("desc", "Brass");
+  table->Update();
+  AddAd(*db, {{"Name", "Ann"}, {"Price", "7"}});
+  sellers->SetParameter("pName", "ANN");
+  auto ads = sellers->OpenRecordset();
+  std::string name = "DESC";  // one buffer holding one name after another
+  EXPECT_EQ(ads->Field(name), "Brass");
+  name = "Price";
+  EXPECT_TRUE(ads->FieldIsNull(name));
+  EXPECT_FALSE(ads->FieldIsNull("Desc"));
+  ads->MoveNext();
+  EXPECT_EQ(ads->Field(name), "7");
+  EXPECT_TRUE(ads->FieldIsNull("desc"));
+  ads->Edit();
+  ads->SetField("Price", "8");
+  ads->Update();  // the read ends before the write
+  EXPECT_EQ(ads->Field("price"), "8");
+  EXPECT_EQ(Raised([&] { ads->MoveNext(); }).first, kErrInvalidArgument);
+  EXPECT_EQ(Rows(*db, kShowAll, {}, {}, "Price"), (Texts{"", "8"}));
+  auto rs = sellers->OpenRecordset();
+  sellers->SetParameter("pName", "Bob");
+  EXPECT_EQ(Raised([&] { rs->Field("ID"); }).first, kErrObjectClosed);
+  EXPECT_TRUE(sellers->OpenRecordset()->Eof());
+  auto reading = db->CreateQueryDef(kShowAll)->OpenRecordset();  // holds the read lock
+  db->CloseKeepingConnection();
+  EXPECT_EQ(Raised([&] { reading->Field("ID"); }).first, kErrObjectClosed);
+  EXPECT_EQ(Raised([&] { db->Close(); }).first, kErrObjectClosed);
+  site.Query("DELETE FROM QB WHERE ID = 1");  // no lock is left behind
+  auto again = db->Reopen();
+  EXPECT_EQ(Rows(*again, kShowAll), Texts{"2"});
+  DatabaseSlots slots;
+  slots.database = std::move(again);
+  slots.queryDef = slots.database->CreateQueryDef(kShowAll);
+  slots.recordset = slots.queryDef->OpenRecordset();
+  slots.CloseRecordset();
+  slots.CloseDatabase();
+  slots.CloseQueryDef();
+  EXPECT_EQ(Raised([&] { slots.CloseDatabase(); }).first, kErrObjectClosed);
+}
+
+TEST(Store, SixteenProcessesPlacingAdsOnANewStoreLoseNone) {
+  Site site;
+  int gate[2];
+  ASSERT_EQ(::pipe(gate), 0);
+  std::vector<pid_t> children;
+  for (int c = 0; c < 16; ++c) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::close(gate[1]);
+      char byte;
+      while (::read(gate[0], &byte, 1) > 0) {
+      }
+      int placed = 0;
+      for (int i = 0; i < 50; ++i) {
+        const std::string page = qbtest::RunRequest(
+            site, qbtest::Post("Action=ADD", "Item=Lamp+" + std::to_string(i) + "&Name=s" + std::to_string(c) + "&Password=p"));
+        placed += page.rfind("Content-type", 0) == 0;
+      }
+      ::_exit(placed == 50 ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  ::close(gate[0]);
+  ::close(gate[1]);
+  for (const pid_t pid : children) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(site.Query("SELECT count(*), count(DISTINCT ID), count(DISTINCT Name) FROM QB"), "800|800|16\n");
+  EXPECT_EQ(site.Query("PRAGMA integrity_check"), "ok\n");
+}
+
+}  // namespace
+}  // namespace qb

@@ -1,0 +1,224 @@
+#include "support/harness.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sqlite3.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "gateway/request.h"
+#include "gateway/run_main.h"
+
+namespace qbtest {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+Site::Site(const std::string& config, const std::string& categories, const std::string& banners) {
+  std::string pattern = (fs::temp_directory_path() / "qbsite.XXXXXX").string();
+  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  dir_ = pattern;
+  Write("qbcgi.cfg", config);
+  Write("cat.lst", categories);
+  if (!banners.empty()) Write("qbban.cfg", banners);
+}
+
+Site::~Site() {
+  std::error_code ignored;
+  fs::remove_all(dir_, ignored);
+}
+
+void Site::Write(const std::string& name, const std::string& bytes) const {
+  std::ofstream(Path(name), std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string Site::Read(const std::string& name) const { return ReadFile(Path(name)); }
+
+namespace {
+
+struct Db {
+  explicit Db(const std::string& path, int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) {
+    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) throw std::runtime_error("cannot open " + path);
+    sqlite3_busy_timeout(db, 10000);
+  }
+  ~Db() { sqlite3_close(db); }
+  void Check(int rc) const {
+    if (rc != SQLITE_OK && rc != SQLITE_DONE && rc != SQLITE_ROW) throw std::runtime_error(sqlite3_errmsg(db));
+  }
+  sqlite3* db = nullptr;
+};
+
+int MemoryFile(const std::string& bytes) {
+  const int fd = ::memfd_create("qbtest", 0);
+  if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+    throw std::runtime_error("memfd failed");
+  ::lseek(fd, 0, SEEK_SET);
+  return fd;
+}
+
+std::string ReadAll(int fd) {
+  std::string all;
+  char buffer[65536];
+  for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) all.append(buffer, static_cast<std::size_t>(n));
+  return all;
+}
+
+}  // namespace
+
+long long Site::Seed(const Ad& ad) const {
+  Db d(Path("qb.db"));
+  d.Check(sqlite3_exec(d.db,
+                       "CREATE TABLE IF NOT EXISTS QB (ID INTEGER PRIMARY KEY AUTOINCREMENT, Item TEXT, Name TEXT, "
+                       "Email TEXT, Price TEXT, \"Desc\" TEXT, Phone TEXT, Category TEXT, Expire TEXT, Date TEXT, "
+                       "Password TEXT, RemoteHost TEXT, RemoteAddr TEXT, RemoteUser TEXT)",
+                       nullptr, nullptr, nullptr));
+  sqlite3_stmt* st = nullptr;
+  d.Check(sqlite3_prepare_v2(d.db,
+                             "INSERT INTO QB (Item, Name, Email, Price, \"Desc\", Phone, Category, Expire, Date, "
+                             "Password, RemoteHost, RemoteAddr, RemoteUser) VALUES (?,?,?,?,?,?,?,?,?,?,'','','')",
+                             -1, &st, nullptr));
+  const std::string* values[] = {&ad.Item,     &ad.Name,     &ad.Email,  &ad.Price, &ad.Desc,
+                                 &ad.Phone,    &ad.Category, &ad.Expire, &ad.Date,  &ad.Password};
+  for (int i = 0; i < 10; ++i)
+    sqlite3_bind_text(st, i + 1, values[i]->data(), static_cast<int>(values[i]->size()), SQLITE_TRANSIENT);
+  const int rc = sqlite3_step(st);
+  sqlite3_finalize(st);
+  d.Check(rc);
+  return sqlite3_last_insert_rowid(d.db);
+}
+
+std::string Site::Query(const std::string& sql) const {
+  Db d(Path("qb.db"), SQLITE_OPEN_READWRITE);
+  sqlite3_stmt* st = nullptr;
+  d.Check(sqlite3_prepare_v2(d.db, sql.c_str(), -1, &st, nullptr));
+  std::string rows;
+  while (sqlite3_step(st) == SQLITE_ROW) {
+    for (int c = 0; c < sqlite3_column_count(st); ++c) {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, c));
+      if (c) rows += '|';
+      rows.append(text ? text : "<null>", text ? static_cast<std::size_t>(sqlite3_column_bytes(st, c)) : 6);
+    }
+    rows += '\n';
+  }
+  sqlite3_finalize(st);
+  return rows;
+}
+
+std::string Site::InstallProgram(const std::string& name) const {
+  fs::copy_file(QBCGI_PATH, Path(name), fs::copy_options::overwrite_existing);
+  return Path(name);
+}
+
+Call Get(const std::string& query) {
+  return {{{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", query}, {"SCRIPT_NAME", "/cgi-bin/qbcgi.exe"},
+           {"GATEWAY_INTERFACE", "CGI/1.1"}, {"REMOTE_ADDR", "127.0.0.1"}},
+          ""};
+}
+
+Call Post(const std::string& query, const std::string& body) {
+  Call call = Get(query);
+  call.env["REQUEST_METHOD"] = "POST";
+  call.env["CONTENT_TYPE"] = "application/x-www-form-urlencoded";
+  call.env["CONTENT_LENGTH"] = std::to_string(body.size());
+  call.body = body;
+  return call;
+}
+
+namespace {
+
+// The body on a memory file, the output on another or on a pipe whose other
+// end a thread drains; Finish() gives everything written.
+class Streams {
+ public:
+  Streams(const std::string& body, Output output) : in(MemoryFile(body)) {
+    if (output == Output::kFile) {
+      out[1] = MemoryFile("");
+    } else {
+      if (::pipe(out) != 0) throw std::runtime_error("pipe failed");
+      reader_ = std::thread([this] { piped_ = ReadAll(out[0]); });
+    }
+  }
+  std::string Finish() {
+    ::close(in);
+    if (reader_.joinable()) {
+      ::close(out[1]);
+      reader_.join();
+      ::close(out[0]);
+      return piped_;
+    }
+    ::lseek(out[1], 0, SEEK_SET);
+    std::string written = ReadAll(out[1]);
+    ::close(out[1]);
+    return written;
+  }
+  int in;
+  int out[2] = {-1, -1};
+
+ private:
+  std::thread reader_;
+  std::string piped_;
+};
+
+}  // namespace
+
+std::string RunRequest(const Site& site, const Call& call, Output output) {
+  Streams streams(call.body, output);
+  {
+    qb::Request req(site.Dir(), "qbcgi", streams.in, streams.out[1], [&call](const char* name) -> const char* {
+      auto it = call.env.find(name);
+      return it == call.env.end() ? nullptr : it->second.c_str();
+    });
+    req.today = [] { return qb::CivilDate{kToday[0], kToday[1], kToday[2]}; };
+    qb::RunMain(req);
+  }
+  return streams.Finish();
+}
+
+Exit RunProcess(const std::string& program, const Call& call, Output output, const std::vector<std::string>& args,
+                std::optional<std::pair<uid_t, gid_t>> user) {
+  std::vector<std::string> strings{program};
+  strings.insert(strings.end(), args.begin(), args.end());
+  const std::size_t argc = strings.size();
+  for (const auto& [k, v] : call.env) strings.push_back(k + "=" + v);
+  std::vector<char*> argv, envp;
+  for (std::size_t i = 0; i < strings.size(); ++i) (i < argc ? argv : envp).push_back(strings[i].data());
+  argv.push_back(nullptr);
+  envp.push_back(nullptr);
+  Streams streams(call.body, output);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::dup2(streams.in, 0) < 0 || ::dup2(streams.out[1], 1) < 0) ::_exit(126);
+    if (user && (::setgroups(0, nullptr) != 0 || ::setgid(user->second) != 0 || ::setuid(user->first) != 0))
+      ::_exit(126);
+    ::execve(program.c_str(), argv.data(), envp.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  if (output == Output::kFile) ::waitpid(pid, &status, 0);
+  Exit result{streams.Finish()};
+  if (output == Output::kPipe) ::waitpid(pid, &status, 0);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::string Golden(const std::string& name, const std::string& actual) {
+  const std::string path = std::string(QB_GOLDEN_DIR) + "/" + name;
+  if (std::getenv("QB_UPDATE_GOLDEN")) std::ofstream(path, std::ios::binary | std::ios::trunc) << actual;
+  return ReadFile(path);
+}
+
+}  // namespace qbtest

@@ -1,0 +1,79 @@
+#pragma once
+// One harness for every test: a temporary site with its files and seeded
+// ads, and whole requests run through the program's own entry point, either
+// in this process (output to a memory file or a pipe) or as a real CGI process.
+#include <sys/types.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qbtest {
+
+inline constexpr char kConfig[] = "admin@example.com\n30\nhttp://example.com/cgi-bin\nhttp://example.com/\nN\n#FFFFCC\n";
+inline constexpr char kCategories[] = "Cars\nBoats\nHouses\nJobs\nPets\nMusic\nComputers\nOther\n";
+
+// An ad as a test seeds it, straight into the table with SQLite.
+struct Ad {
+  std::string Item = "Red bike", Name = "Ann Lee", Email = "ann@example.com", Price = "50",
+              Desc = "A red bike, hardly used.", Phone = "555-1234", Category = "Cars", Expire = "2999-01-01",
+              Date = "1/2/2026", Password = "SECRET";
+};
+
+class Site {
+ public:
+  explicit Site(const std::string& config = kConfig, const std::string& categories = kCategories,
+                const std::string& banners = "");
+  ~Site();
+  Site(const Site&) = delete;
+  Site& operator=(const Site&) = delete;
+
+  const std::string& Dir() const { return dir_; }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  void Write(const std::string& name, const std::string& bytes) const;
+  std::string Read(const std::string& name) const;
+  long long Seed(const Ad& ad) const;  // returns the new ad's ID
+  // Runs `sql` on qb.db: every row, its columns joined by '|', one per line.
+  std::string Query(const std::string& sql) const;
+  // Copies the program into the site as qbcgi.exe (for runs as a process).
+  std::string InstallProgram(const std::string& name = "qbcgi.exe") const;
+
+ private:
+  std::string dir_;
+};
+
+struct Call {
+  std::map<std::string, std::string> env;
+  std::string body;
+};
+// A GET of `query`; a form POST of `body` to `query` (CONTENT_LENGTH its size).
+Call Get(const std::string& query);
+Call Post(const std::string& query, const std::string& body);
+
+enum class Output { kFile, kPipe };
+
+// Today as the in-process runs see it: 3/14/2026.
+inline constexpr int kToday[3] = {2026, 3, 14};
+
+// The whole response of one request run in this process.
+std::string RunRequest(const Site& site, const Call& call, Output output = Output::kFile);
+
+struct Exit {
+  std::string output;
+  int status = -1;  // exit status, -1 when killed
+};
+// Runs `program` as a CGI process with `call`'s environment only, extra
+// command-line words, optionally as another user (the caller being root).
+Exit RunProcess(const std::string& program, const Call& call, Output output,
+                const std::vector<std::string>& args = {},
+                std::optional<std::pair<uid_t, gid_t>> user = std::nullopt);
+
+// tests/golden/NAME; with QB_UPDATE_GOLDEN set, `actual` is written there
+// first, so a changed page shows in review.
+std::string Golden(const std::string& name, const std::string& actual);
+
+std::string ReadFile(const std::string& path);
+
+}  // namespace qbtest

@@ -1,0 +1,211 @@
+// Tables for the logic a whole request reaches only roughly: form decoding,
+// the value-list reader, date arithmetic, escaping and the output's rewind.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <functional>
+#include <limits>
+#include <thread>
+
+#include "gateway/error_page.h"
+#include "gateway/form_data.h"
+#include "gateway/html_escape.h"
+#include "gateway/qb_error.h"
+#include "gateway/response_writer.h"
+#include "gateway/value_list_reader.h"
+#include "storage/ad_dates.h"
+
+namespace qb {
+namespace {
+
+// The number of the QbError `f` raises, or 0.
+int ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const QbError& e) {
+    return e.Number();
+  }
+  return 0;
+}
+
+TEST(FormDecoding, UrlDecode) {
+  const std::pair<std::string, std::string> decoded[] = {
+      {"", ""}, {"Ann+Lee", "Ann Lee"}, {"50%25+off", "50% off"}, {"%41%42", "AB"}, {"%2541", "%41"},
+      {"%2B", "+"}, {"%e9t%C3%A9", "\xe9t\xc3\xa9"}, {"a%00b", std::string("a\0b", 3)}, {"x%4", "x\x04"},
+      {"%fF", "\xff"}};
+  for (const auto& [in, out] : decoded) EXPECT_EQ(UrlDecode(in), out) << in;
+  for (const char* bad : {"%", "abc%", "%G1", "%+4", "%-1", "a%%41"})
+    EXPECT_EQ(ErrorOf([bad] { UrlDecode(bad); }), kErrUrlDecode) << bad;
+}
+
+TEST(FormDecoding, PairsAndLookups) {
+  // Encoded texts (body, then query), a name, its value, the last entry.
+  struct Case {
+    std::vector<std::string> texts;
+    std::string name, value;
+    std::size_t last;
+  };
+  const Case cases[] = {
+      {{"action=Main&Cat=3"}, "ACTION", "Main", 2}, {{"a=1=2"}, "a", "1=2", 2}, {{"x&b=2"}, "x&b", "2", 1},
+      {{"x&b=2"}, "b", "", 1}, {{"a=1&tail"}, "a", "1", 1}, {{"=5&a="}, "", "5", 2},
+      {{"no fields", ""}, "no fields", "", 0}, {{"Action=Edit", "Action=Update"}, "action", "Edit;Update", 2},
+      {{"a=1&a=&a=2"}, "a", "1;;2", 3}, {{"a=&a=2"}, "a", "2", 2}, {{"a=x&a="}, "a", "x;", 2},
+      {{"a+b=%41"}, "A B", "A", 1}};
+  for (const Case& c : cases) {
+    FormPairs pairs;
+    for (const auto& t : c.texts) pairs.ParsePairs(t);
+    EXPECT_EQ(pairs.GetFormValue(c.name), c.value) << c.texts[0];
+    EXPECT_EQ(pairs.LastEntry(), c.last) << c.texts[0];
+  }
+  std::string many;
+  for (int i = 0; i < 32767; ++i) many += "f=1&";
+  FormPairs beyond;
+  beyond.ParsePairs(many + "g=2");
+  EXPECT_EQ(beyond.LastEntry(), 32768u);
+  EXPECT_EQ(ErrorOf([&] { beyond.GetFormValue("g"); }), kErrOverflow);
+  EXPECT_EQ(ErrorOf([&] { FormPairs().ParsePairs(many + many + "g=%zz"); }), kErrUrlDecode);
+}
+
+TEST(ValueListReader, TextsNumbersAndTheirEnd) {
+  // A file, then what each read gives: text, or a number after '#', or the
+  // error number after '!'.
+  const std::pair<std::string, std::vector<std::string>> files[] = {
+      {"  first\r\n\"a, quoted\",next\rlast line  \n\"q\"\n", {"first", "a, quoted", "next", "last line", "q", "!62"}},
+      {"a\n\nb", {"a", "", "b", "!62"}},
+      {"a\r\n\r\nb\r\r", {"a", "", "b", "", "!62"}},
+      {"\"open, quote\nrest", {"open, quote\nrest", "!62"}},
+      {"\"q\"  tail,x\n", {"q", "x", "!62"}},
+      {"", {"!62"}},
+      {",\n", {"", "", "!62"}},
+      {"30\n-7\nabc\n30 days\n2.5\n3.5\n \n-0.5\n99999999999\n", {"#30", "#-7", "#0", "#30", "#2", "#4", "#0", "#0", "!6"}},
+      {"2147483647\n-2147483648\n2147483648\n", {"#2147483647", "#-2147483648", "!6"}},
+  };
+  for (const auto& [content, reads] : files) {
+    ValueListReader r(content, "t.cfg");
+    for (const std::string& want : reads) {
+      if (want[0] == '!') {
+        EXPECT_EQ(ErrorOf([&] { want == "!6" ? (void)r.NextNumber() : (void)r.NextText(); }), std::stoi(want.substr(1)))
+            << content;
+      } else if (want[0] == '#') {
+        EXPECT_EQ(r.NextNumber(), std::stoi(want.substr(1))) << content;
+      } else {
+        EXPECT_EQ(r.NextText(), want) << content;
+      }
+    }
+  }
+  EXPECT_EQ(ErrorOf([] { ValueListReader::FromFile("/nonexistent/qbcgi.cfg", "qbcgi.cfg"); }), kErrFileNotFound);
+  EXPECT_EQ(BuildErrorText("x", 65001), "x Error Number =  65001");
+  EXPECT_EQ(BuildErrorText("x", -2147467259), "x Error Number = -2147467259");
+}
+
+TEST(AdDates, EveryMonthAndLeapYear) {
+  // The last day of every month, in a common year, a leap year, a century
+  // and a fourth century; the day after it must not parse.
+  for (const int year : {2026, 2024, 1900, 2000}) {
+    const int lengths[] = {31, (year % 4 == 0 && (year % 100 != 0 || year % 400 == 0)) ? 29 : 28, 31, 30, 31, 30,
+                           31, 31, 30, 31, 30, 31};
+    CivilDate first{year, 1, 1};
+    for (int month = 1; month <= 12; ++month) {
+      const int last = lengths[month - 1];
+      const std::string text = std::to_string(month) + "/" + std::to_string(last) + "/" + std::to_string(year);
+      EXPECT_EQ(ParseUsDate(text), (CivilDate{year, month, last})) << text;
+      EXPECT_FALSE(ParseUsDate(std::to_string(month) + "/" + std::to_string(last + 1) + "/" + std::to_string(year)));
+      EXPECT_EQ(AddDays(first, last - 1), (CivilDate{year, month, last})) << text;
+      EXPECT_EQ(AddDays(CivilDate{year, month, last}, 1 - last), first) << text;
+      first = AddDays(first, last);
+      EXPECT_EQ(UsDateText(first), std::to_string(month % 12 + 1) + "/1/" + std::to_string(year + month / 12));
+    }
+  }
+  for (std::int64_t n = -719162; n <= 2932896; n += 367) {  // against the C library, years 1 to 9999
+    const std::time_t t = static_cast<std::time_t>(n) * 86400;
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    ASSERT_EQ(IsoDateText(AddDays({1970, 1, 1}, n)),
+              IsoDateText(CivilDate{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday})) << n;
+  }
+  EXPECT_EQ(UsDateText({999, 12, 31}), "12/31/0999");
+  EXPECT_EQ(IsoDateText({5, 3, 9}), "0005-03-09");
+  EXPECT_EQ(ParseUsDate("01/05/2026"), (CivilDate{2026, 1, 5}));
+  for (const char* bad : {"13/1/2026", "0/1/2026", "1/0/2026", "1/1/0000", "1/5/26", "1/5/02026", "001/5/2026",
+                          " 1/5/2026", "1/5/2026 ", "+1/5/2026", "1-5-2026", "1/5/", "", "1/", "2026-01-05"})
+    EXPECT_FALSE(ParseUsDate(bad)) << bad;
+  EXPECT_EQ(AddDays({9999, 12, 30}, 1), (CivilDate{9999, 12, 31}));
+  EXPECT_EQ(AddDays({1, 1, 2}, -1), (CivilDate{1, 1, 1}));
+  for (const auto& [date, days] : {std::pair<CivilDate, std::int64_t>{{9999, 12, 31}, 1}, {{1, 1, 1}, -1},
+                                   {{2026, 6, 1}, std::numeric_limits<std::int64_t>::max()},
+                                   {{2026, 6, 1}, std::numeric_limits<std::int64_t>::min()}})
+    EXPECT_EQ(ErrorOf([d = date, n = days] { AddDays(d, n); }), kErrOverflow);
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  EXPECT_EQ(LocalToday(), (CivilDate{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday}));
+}
+
+TEST(HtmlEscape, EveryMarkupCharacterAtEveryPosition) {
+  const auto reference = [](const std::string& text) {
+    std::string out;
+    for (char c : text) {
+      const char* e = c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '"' ? "&quot;"
+                    : c == '\'' ? "&#39;" : nullptr;
+      e ? out += e : out += c;
+    }
+    return out;
+  };
+  for (std::size_t length = 1; length <= 40; ++length) {
+    for (std::size_t at = 0; at < length; ++at) {
+      for (char c : {'&', '<', '>', '"', '\'', '\xe9', '\0'}) {
+        std::string text(length, 'a');
+        text[at] = c;
+        ASSERT_EQ(HtmlEscape(text), reference(text)) << length << " " << at;
+        text[length - 1 - at] = '>';
+        ASSERT_EQ(HtmlEscape(text), reference(text)) << length << " " << at;
+      }
+    }
+  }
+}
+
+// A page and the error page that rewinds over it, written on a file and on a
+// pipe: the bytes must be those of one write per line.
+TEST(ResponseWriter, RewindAndCutOnAFileAndAPipe) {
+  for (const int lines : {1, 40, 5000}) {
+    std::string earlier;
+    for (int i = 0; i < lines; ++i) earlier += "line " + std::to_string(i) + " &lt;\r\n";
+    const auto write = [lines](int fd) {
+      ResponseWriter out(fd);
+      for (int i = 0; i < lines; ++i) out.SendLine({"line ", std::to_string(i), " ", std::string("<")});
+      if (lines == 40) out.Flush();
+      out.Rewind();
+      out.SendStatusOk();
+      out.SendLine({"<p>", Trusted{"<hr>"}});
+      out.CutHere();
+    };
+    const std::string error = "Status: 200 OK\r\n<p><hr>\r\n";
+    for (const int flags : {0, O_APPEND}) {
+      const int fd = ::memfd_create("page", 0);
+      ::fcntl(fd, F_SETFL, flags);
+      write(fd);
+      std::string got(static_cast<std::size_t>(::lseek(fd, 0, SEEK_END)), '\0');
+      ASSERT_EQ(::pread(fd, got.data(), got.size(), 0), static_cast<ssize_t>(got.size()));
+      EXPECT_EQ(got, flags ? earlier + error : error) << lines;
+      ::close(fd);
+    }
+    int p[2];
+    ASSERT_EQ(::pipe(p), 0);
+    std::string piped;
+    std::thread reader([&] {
+      char buffer[65536];
+      for (ssize_t n; (n = ::read(p[0], buffer, sizeof buffer)) > 0;) piped.append(buffer, static_cast<std::size_t>(n));
+    });
+    write(p[1]);
+    ::close(p[1]);
+    reader.join();
+    ::close(p[0]);
+    EXPECT_EQ(piped, earlier + error) << lines;
+  }
+}
+
+}  // namespace
+}  // namespace qb

@@ -1,0 +1,295 @@
+// Whole requests, one row each: the site and its ads, the request, the
+// expected response (a golden page under tests/golden/) and the store after.
+// QB_UPDATE_GOLDEN=1 rewrites the golden pages from what the program writes.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+
+#include "support/harness.h"
+
+namespace qbtest {
+namespace {
+
+constexpr char kAll[] = "SELECT ID, Item, Name, Email, Price, \"Desc\", Phone, Category, Expire, Date, Password, "
+                        "RemoteHost, RemoteAddr, RemoteUser FROM QB ORDER BY ID";
+
+// What a request may change: the ads, or, where the store cannot be read,
+// the file's bytes.
+std::string Snapshot(const Site& site) {
+  try {
+    return site.Query(kAll);
+  } catch (const std::exception& e) {
+    return std::string("unreadable: ") + e.what() + "\n" + site.Read("qb.db");
+  }
+}
+
+struct Row {
+  std::string name;
+  Call call;
+  std::string golden;
+  Output output = Output::kFile;
+  std::vector<Ad> ads = {};
+  std::string store = "unchanged";  // Snapshot() afterwards
+  std::string config = kConfig, categories = kCategories, banners = "";
+  std::function<void(const Site&)> prepare = nullptr;
+};
+
+Call Sized(const std::string& body, const std::string& contentLength, const std::string& method = "POST") {
+  Call call = Post("", body);
+  call.env["CONTENT_LENGTH"] = contentLength;
+  call.env["REQUEST_METHOD"] = method;
+  return call;
+}
+
+Call With(Call call, const std::string& name, const std::string& value) {
+  call.env[name] = value;
+  return call;
+}
+
+std::string Config(const std::string& expireDays, const std::string& script, const std::string& banners) {
+  return "admin@example.com\n" + expireDays + "\n" + script + "\nhttp://example.com/\n" + banners + "\n#FFFFCC\n";
+}
+
+const Ad kBike;
+const Ad kCar{.Item = "Blue car", .Name = "ANN LEE", .Price = "900"};
+const Ad kBob{.Item = "Old boat", .Name = "Bob", .Category = "Boats", .Password = "BOAT"};
+const Ad kExpired{.Item = "Gone", .Expire = "2026-03-13"};
+const Ad kLastDay{.Item = "Last day", .Category = "Boats", .Expire = "2026-03-14"};
+const Ad kMarkup{.Item = "<script>alert('x')</script>", .Name = "\"Q\" & <b>", .Email = "a'b@<x>",
+                 .Price = "<1>", .Desc = "</textarea><b>&amp;", .Phone = "\"'", .Category = "Cars"};
+const std::string kEveryByte = [] {
+  std::string s;
+  for (int c = 0; c < 256; ++c) s += static_cast<char>(c);
+  return s;
+}();
+const std::string kBadCfg = "admin@example.com\n30\nhttp://example.com/cgi-bin\n";
+
+const std::string kAddBody =
+    "Category=Boats&Item=Canoe+%26+paddles&Name=Ann+Lee+&Email=ann%40example.com&Phone=555-1234"
+    "&Price=120&Password=sEcret+&Desc=Line+one%0D%0ALine+two";
+const std::string kFill = [] {
+  std::string fill;
+  for (int i = 0; i < 32764; ++i) fill += "f=1&";
+  return fill;
+}();
+const std::string kSqlText = "x' OR 1=1; DROP TABLE QB; --";
+const std::string kUpdateBody =
+    "Category=Pets&Item=Red+bike+2&Email=new%40example.com&Phone=1&Price=75&Desc=Now+cheaper&ID=1&pw=secret";
+
+std::vector<Ad> Many(int n) {
+  std::vector<Ad> ads;
+  for (int i = 1; i <= n; ++i) ads.push_back(Ad{.Item = "Ad " + std::to_string(i), .Category = i % 2 ? "Cars" : "Pets"});
+  return ads;
+}
+
+void DamageStore(const Site& site, const std::string& bytes) { site.Write("qb.db", bytes); }
+
+const Row kRows[] = {
+    // The pages without ads, and how the request and the settings reach them.
+    {.name = "MainPage", .call = Get("action=Main"), .golden = "main.html"},
+    {.name = "MainPageOnAPipeAnyCase", .call = Get("ACTION=mAiN"), .golden = "main.html", .output = Output::kPipe},
+    {.name = "BodyFieldsComeFirst", .call = Post("action=Getpw&ID=2", "ID=1"), .golden = "password_form_1_2.html"},
+    {.name = "ScriptUrlKeepsItsSlash", .call = Get("action=Main"), .golden = "main.html",
+     .config = Config("30", "http://example.com/cgi-bin/", "N")},
+    {.name = "EmptyScriptUrl", .call = Get("action=Main"), .golden = "main_no_script_url.html",
+     .config = Config("30", "", "N")},
+    {.name = "MainPageBanner", .call = Get("action=Main"), .golden = "main_banner.html",
+     .config = Config("30", "http://example.com/cgi-bin", "y"),
+     .banners = "1\nhttp://img.example/one.png\nhttp://ads.example/one\n"},
+    {.name = "NoBannersListed", .call = Get("action=Main"), .golden = "main_zero_banners.html",
+     .config = Config("30", "http://example.com/cgi-bin", "Y"), .banners = "0\n"},
+    {.name = "BannersOnlyForY", .call = Get("action=Main"), .golden = "main.html",
+     .config = Config("30", "http://example.com/cgi-bin", "Yes")},
+    {.name = "CategoryIndex", .call = Get("Action=Show"), .golden = "index.html"},
+    {.name = "CategoryIndexBanner", .call = Get("Action=Show"), .golden = "index_banner.html",
+     .config = Config("30", "http://example.com/cgi-bin", "Y"), .banners = "1\ni1\nl1\n"},
+    {.name = "OperatorMarkupAndBytes", .call = Get("Action=Show"), .golden = "index_operator_text.html",
+     .categories = "<b>Cars</b>\n\"Boats, big\"\nA\xff\x01\nJobs\nPets\nMusic\nComputers\n   Other   \n"},
+    {.name = "AMegabyteSettingAndCategory", .call = Get("Action=List&Cat=2"), .golden = "list_boats_empty.html", .store = "",
+     .config = Config("30", "http://example.com/cgi-bin", std::string(1 << 20, 'N')),
+     .categories = std::string(1 << 20, 'C') + "\nBoats\nHouses\nJobs\nPets\nMusic\nComputers\nOther\n"},
+    {.name = "NewAdForm", .call = Get("action=NewItem"), .golden = "new_ad.html"},
+    {.name = "PasswordForm", .call = Get("Action=Getpw&ID=+12+"), .golden = "password_form.html"},
+    {.name = "PasswordFormEscapesTheId", .call = Get("Action=Getpw&ID=%22%3E%3Cscript%3E"),
+     .golden = "password_form_markup.html"},
+    {.name = "RawBytesInTheQuery", .call = Get("Action=Getpw&ID=\xe9\xff<"), .golden = "password_form_bytes.html"},
+    {.name = "NoAction", .call = Get(""), .golden = "empty.html"},
+    {.name = "UnknownAction", .call = Get("action=Nothing"), .golden = "empty.html"},
+    {.name = "TwoActionsJoined", .call = Post("Action=Update", "Action=Edit"), .golden = "empty.html"},
+
+    // The gateway error page.
+    {.name = "BadEscape", .call = Get("action=Main&x=%G1"), .golden = "error_65001.html"},
+    {.name = "BadEscapeOnAPipe", .call = Get("action=Main&x=%"), .golden = "error_65001.html",
+     .output = Output::kPipe},
+    {.name = "ScriptNameEscaped", .call = With(Get("action=Main&x=%"), "SCRIPT_NAME", "/<b>"),
+     .golden = "error_65001_script_name.html"},
+    {.name = "ShortSettings", .call = Get("action=Main"), .golden = "error_62_settings.html", .config = kBadCfg},
+    {.name = "NoSettings", .call = Get("action=Main"), .golden = "error_53_settings.html",
+     .prepare = [](const Site& s) { std::remove(s.Path("qbcgi.cfg").c_str()); }},
+    {.name = "ShortCategoryList", .call = Get("action=Main"), .golden = "error_62_categories.html",
+     .categories = "Cars\nBoats\n"},
+    {.name = "TooManyBanners", .call = Get("action=Main"), .golden = "error_9_banners.html",
+     .config = Config("30", "http://example.com/cgi-bin", "Y"), .banners = "11\n"},
+    {.name = "NoBannerList", .call = Get("action=Show"), .golden = "error_53_banners.html",
+     .config = Config("30", "http://example.com/cgi-bin", "Y")},
+
+    // The body's announced length.
+    {.name = "LargestBody", .call = Sized("action=Getpw&ID=4567", "16777216"), .golden = "password_form_4567.html"},
+    {.name = "BodyTooLarge", .call = Sized("action=Getpw&ID=4567", "16777217"), .golden = "error_7.html"},
+    {.name = "BodyTooLargeOnAPipe", .call = Sized("action=Getpw&ID=4567", "2147483647"), .golden = "error_7.html",
+     .output = Output::kPipe},
+    {.name = "NegativeLength", .call = Sized("action=Getpw&ID=4567", "-2147483648"), .golden = "error_5.html"},
+    {.name = "LengthBeyond32Bits", .call = Sized("action=Getpw&ID=4567", "2147483648"), .golden = "error_6_length.html"},
+    {.name = "NegativeBeyond32Bits", .call = Sized("action=Getpw&ID=4567", "-2147483649"), .golden = "error_6_length.html"},
+    {.name = "GetIgnoresALargeLength", .call = Sized("", "16777217", "GET"), .golden = "empty.html"},
+    {.name = "GetLengthBeyond32Bits", .call = Sized("", "2147483648", "GET"), .golden = "error_6_length.html"},
+    {.name = "LengthRoundedHalfToEven", .call = Sized("action=Getpw&ID=4567", " +17.5xyz"),
+     .golden = "password_form_45.html"},
+    {.name = "LengthRoundedDown", .call = Sized("action=Getpw&ID=4567", "18.5"), .golden = "password_form_45.html"},
+    {.name = "LengthNotANumber", .call = Sized("action=Getpw&ID=4567", "0x20"), .golden = "empty.html"},
+    {.name = "BodyCutInsideAnEscape", .call = Sized("action=Getpw&ID=%2541", "17"), .golden = "error_65001.html"},
+    {.name = "BodyCutAfterOneDigit", .call = Sized("action=Getpw&ID=%2541", "18"),
+     .golden = "password_form_02.html"},
+    {.name = "AsManyFieldsAsCounted", .call = Post("action=Getpw&ID=8", kFill + "f=1"), .golden = "password_form_8.html"},
+    {.name = "TooManyFields", .call = Post("action=Getpw&ID=8", kFill + "f=1=2"), .golden = "error_6_fields.html"},
+
+    // Placing an ad.
+    {.name = "PlaceAnAd", .call = With(With(Post("Action=ADD", kAddBody), "REMOTE_HOST", "host"), "REMOTE_USER", "ann"),
+     .golden = "placed_ann.html",
+     .store = "1|Canoe & paddles|Ann Lee |ann@example.com|120|Line one\r\nLine two|555-1234|Boats|2026-04-13|"
+              "3/14/2026|SECRET |host|127.0.0.1|ann\n"},
+    {.name = "PlaceAnEmptyAd", .call = Post("Action=ADD", ""), .golden = "placed_nobody.html",
+     .store = "1||||||||2026-04-13|3/14/2026|||127.0.0.1|\n"},
+    {.name = "PlaceWithFieldsTwice", .call = Post("Action=Add", "Name=a&Name=b&Category=Nowhere&Password=x"),
+     .golden = "placed_a_b.html", .ads = {kBike},
+     .store = "1|Red bike|Ann Lee|ann@example.com|50|A red bike, hardly used.|555-1234|Cars|2999-01-01|1/2/2026|SECRET|"
+              "||\n2||a;b|||||Nowhere|2026-04-13|3/14/2026|X||127.0.0.1|\n"},
+    {.name = "PlaceEveryByte",
+     .call = Post("Action=ADD", std::string("Item=raw\0nul\x80\xff<b>", 17) +
+                                    "&Name=%00%E9&Password=p%00w%E9&Desc=%00%01%7F%80%FF%3C%26&Price=%27%22"),
+     .golden = "placed_bytes.html",
+     .store = "1|" + std::string("raw\0nul\x80\xff<b>", 12) + "|" + std::string("\0\xe9", 2) + "||'\"|" +
+              std::string("\0\x01\x7f\x80\xff<&", 7) + "|||2026-04-13|3/14/2026|" + std::string("P\0W\xe9", 4) +
+              "||127.0.0.1|\n"},
+    {.name = "PlaceSqlText",
+     .call = Post("Action=ADD", "Item=" + kSqlText + "&Name=" + kSqlText + "&Category=Cars&Password=a"),
+     .golden = "placed_sql.html",
+     .store = "1|" + kSqlText + "|" + kSqlText + "|||||Cars|2026-04-13|3/14/2026|A||127.0.0.1|\n"},
+    {.name = "PlaceAMegabyteDescription",
+     .call = Post("Action=ADD", "Name=Ann&Password=pw&Desc=" + std::string(1 << 20, '<')),
+     .golden = "placed_plain_ann.html",
+     .store = "1||Ann|||" + std::string(1 << 20, '<') + "|||2026-04-13|3/14/2026|PW||127.0.0.1|\n"},
+    {.name = "ExpiryOutsideTheCalendar", .call = Post("Action=ADD", "Item=x"), .golden = "error_6_expiry.html",
+     .store = "unreadable", .config = Config("2147483647", "http://example.com/cgi-bin", "N")},
+    {.name = "EmptyStoreFileIsNew", .call = Post("Action=ADD", "Name=Ann&Password=pw"), .golden = "placed_plain_ann.html",
+     .store = "1||Ann||||||2026-04-13|3/14/2026|PW||127.0.0.1|\n", .prepare = [](const Site& s) { s.Write("qb.db", ""); }},
+
+    // Listings and the purge.
+    {.name = "ListACategory", .call = Get("Action=List&Cat=1"), .golden = "list_cars.html",
+     .ads = {kBike, kBob, kExpired, kCar, kLastDay, kMarkup}, .store = "purged"},
+    {.name = "ListAnEmptyCategory", .call = Get("Action=List&Cat=3"), .golden = "list_houses_empty.html",
+     .ads = {kBike}},
+    {.name = "CatRoundedHalfToEven", .call = Get("Action=List&Cat=+2.5+"), .golden = "list_boats.html",
+     .ads = {kBike, kBob, kLastDay}},
+    {.name = "CatEmpty", .call = Get("Action=List&Cat="), .golden = "error_13_empty.html"},
+    {.name = "CatNotANumber", .call = Get("Action=List&Cat=x1"), .golden = "error_13_x1.html"},
+    {.name = "CatBeyond16Bits", .call = Get("Action=List&Cat=40000"), .golden = "error_6_cat.html"},
+    {.name = "CatNine", .call = Get("Action=List&Cat=9"), .golden = "error_9_cat.html", .store = ""},
+    {.name = "CatZeroOnAPipe", .call = Get("Action=List&Cat=0"), .golden = "list_cat_0_pipe.html",
+     .output = Output::kPipe, .store = ""},
+    {.name = "FailingPurge", .call = Get("Action=List&Cat=1"), .golden = "error_3019_purge.html", .ads = {kExpired},
+     .prepare = [](const Site& s) {
+       s.Query("CREATE TRIGGER KeepAds BEFORE DELETE ON QB BEGIN SELECT RAISE(ABORT, 'ads are kept'); END");
+     }},
+    {.name = "FailingPurgeOnAPipe", .call = Get("Action=List&Cat=1"), .golden = "list_purge_fails_pipe.html",
+     .output = Output::kPipe, .ads = {kExpired}, .prepare = [](const Site& s) {
+       s.Query("CREATE TRIGGER KeepAds BEFORE DELETE ON QB BEGIN SELECT RAISE(ABORT, 'ads are kept'); END");
+     }},
+    {.name = "ShowAllEmpty", .call = Get("action=ShowAll"), .golden = "show_all_empty.html", .store = ""},
+    {.name = "ShowAllEscapes", .call = Get("action=SHOWALL"), .golden = "show_all.html",
+     .ads = {kBike, kMarkup, kExpired, Ad{.Category = "Nowhere"}}},
+    {.name = "ShowAllHundred", .call = Get("action=ShowAll"), .golden = "show_all_100.html", .ads = Many(100)},
+    {.name = "ShowAllStopsAtAHundred", .call = Get("action=ShowAll"), .golden = "show_all_101.html",
+     .ads = Many(101)},
+
+    // The seller's edit flow.
+    {.name = "SellerAds", .call = Post("Action=Getedit", "Name=++ann+lee+&Submit=Get+Ads"), .golden = "seller_ann.html",
+     .ads = {kBike, kCar, kBob, Ad{.Category = ""}}},
+    {.name = "SellerWithoutAds", .call = Post("Action=Getedit", "Name=%3Cb%3E%22x"), .golden = "seller_markup.html",
+     .ads = {kBike}},
+    {.name = "Unlock", .call = Post("Action=Edit", "ID=+1+&pw=++SeCrEt+&submit=Get+Item"), .golden = "edit_bike.html",
+     .ads = {kBike}},
+    {.name = "UnlockMarkupAndOtherCategory", .call = Post("Action=Edit", "ID=1&pw=secret"),
+     .golden = "edit_markup.html", .ads = {Ad{kMarkup.Item, kMarkup.Name, kMarkup.Email, kMarkup.Price, kMarkup.Desc,
+                                             kMarkup.Phone, "Bikes & <more>"}}},
+    {.name = "UnlockEveryByte", .call = Post("Action=Edit", "ID=1&pw=%FF%00"), .golden = "edit_bytes.html",
+     .ads = {Ad{.Item = std::string("raw\0\x80", 5), .Desc = kEveryByte, .Password = std::string("\xff\0", 2)}}},
+    {.name = "WrongPassword", .call = Post("Action=Edit", "ID=1&pw=secre"), .golden = "invalid_password.html",
+     .ads = {kBike}},
+    {.name = "PasswordPlacedWithABlank", .call = Post("Action=Edit", "ID=1&pw=secret"),
+     .golden = "invalid_password.html", .ads = {Ad{.Password = "SECRET "}}},
+    {.name = "NoPassword", .call = Post("Action=Edit", "ID=1"), .golden = "invalid_password.html", .ads = {kBike}},
+    {.name = "UnlockNoSuchAd", .call = Post("Action=Edit", "ID=2&pw=secret"), .golden = "error_no_such_ad_edit.html",
+     .ads = {kBike}},
+    {.name = "UnlockWithoutId", .call = Post("Action=Edit", "pw=secret"), .golden = "error_no_such_ad_edit.html",
+     .ads = {kBike}},
+    {.name = "Update", .call = With(Post("Action=Update", kUpdateBody), "REMOTE_USER", "u"), .golden = "updated.html",
+     .ads = {kBike, kBob},
+     .store = "1|Red bike 2|Ann Lee|new@example.com|75|Now cheaper|1|Pets|2026-04-13|3/14/2026|SECRET||127.0.0.1|u\n"
+              "2|Old boat|Bob|ann@example.com|50|A red bike, hardly used.|555-1234|Boats|2999-01-01|1/2/2026|BOAT||"
+              "|\n"},
+    {.name = "UpdateWrongPassword", .call = Post("Action=Update", kUpdateBody + "x"),
+     .golden = "invalid_password.html", .ads = {kBike}},
+    {.name = "UpdateNoSuchAd", .call = Post("Action=Update", "ID=7&pw=secret&Item=x"),
+     .golden = "error_no_such_ad_update.html", .ads = {kBike}},
+    {.name = "Delete", .call = Post("Action=Delete", "ID=2&pw=boat&Item=Old+%3Cboat%3E"), .golden = "deleted.html",
+     .ads = {kBike, kBob},
+     .store = "1|Red bike|Ann Lee|ann@example.com|50|A red bike, hardly used.|555-1234|Cars|2999-01-01|1/2/2026|SECRET|"
+              "||\n"},
+    {.name = "DeleteWrongPassword", .call = Post("Action=Delete", "ID=1&pw=boat&Item=x"),
+     .golden = "invalid_password.html", .ads = {kBike, kBob}},
+    {.name = "DeleteNoSuchAd", .call = Post("Action=Delete", "ID=9&pw=x&Item=Old+%3Cboat%3E"),
+     .golden = "deleted.html", .ads = {kBike}},
+
+    // Damaged stores are reported and left as they are.
+    {.name = "NotADatabase", .call = Get("action=ShowAll"), .golden = "error_3026.html",
+     .prepare = [](const Site& s) { DamageStore(s, std::string(4096, 'j')); }},
+    {.name = "NotADatabaseOnAdd", .call = Post("Action=ADD", "Item=x"), .golden = "error_3026.html",
+     .prepare = [](const Site& s) { DamageStore(s, "SQLite format 3" + std::string(8192, 'j')); }},
+    {.name = "TruncatedStore", .call = Post("Action=Getedit", "Name=Ann+Lee"), .golden = "error_3011.html",
+     .ads = Many(30), .prepare = [](const Site& s) { DamageStore(s, s.Read("qb.db").substr(0, 4096)); }},
+};
+
+void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
+
+class WholeRequest : public testing::TestWithParam<Row> {};
+
+TEST_P(WholeRequest, AnswersAndStoresAsExpected) {
+  const Row& row = GetParam();
+  Site site(row.config, row.categories, row.banners);
+  for (const Ad& ad : row.ads) site.Seed(ad);
+  if (row.prepare) row.prepare(site);
+  const std::string before = Snapshot(site);
+  const std::string page = RunRequest(site, row.call, row.output);
+  EXPECT_EQ(page, Golden(row.golden, page));
+  const std::string after = Snapshot(site);
+  if (row.store == "unchanged") {
+    EXPECT_EQ(after, before);
+  } else if (row.store == "purged") {
+    EXPECT_EQ(site.Query("SELECT count(*) FROM QB WHERE Expire < '2026-03-14'"), "0\n");
+    EXPECT_EQ(site.Query("SELECT count(*) FROM QB"), std::to_string(row.ads.size() - 1) + "\n");
+  } else if (row.store == "unreadable") {
+    EXPECT_EQ(site.Query("SELECT count(*) FROM QB"), "0\n");
+  } else {
+    EXPECT_EQ(after, row.store);
+  }
+  EXPECT_FALSE(std::ifstream(site.Path("qb.db-journal")).good());
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, WholeRequest, testing::ValuesIn(kRows),
+                         [](const testing::TestParamInfo<Row>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace qbtest
