@@ -41,6 +41,9 @@ ValueListReader ValueListReader::FromFile(const std::string& path, const std::st
   }
   ::close(fd);
   content.resize(used);
+  // Some editors start a UTF-8 file with a byte-order mark: it belongs to no
+  // value.
+  if (content.starts_with("\xEF\xBB\xBF")) content.erase(0, 3);
   return ValueListReader(std::move(content), displayName);
 }
 

@@ -12,8 +12,9 @@ namespace qb {
 
 class ValueListReader {
  public:
-  // Reads the whole file. A missing or unreadable file raises
-  // kErrFileNotFound naming `displayName`.
+  // Reads the whole file, without the UTF-8 byte-order mark it may start
+  // with. A missing or unreadable file raises kErrFileNotFound naming
+  // `displayName`.
   static ValueListReader FromFile(const std::string& path, const std::string& displayName);
   ValueListReader(std::string content, std::string displayName);
 

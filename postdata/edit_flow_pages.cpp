@@ -5,6 +5,7 @@
 #include <string>
 
 #include "gateway/qb_error.h"
+#include "postdata/field_limits.h"
 #include "postdata/handlers.h"
 #include "postdata/page_furniture.h"
 #include "postdata/text_utils.h"
@@ -219,6 +220,7 @@ void PasswordCheck(Request& req) {
 // the change it allows.
 
 void UpdateAd(Request& req) {
+  if (RefuseOverlongField(req, {"Item", "Email", "Phone", "Price", "Desc"})) return;
   // All store work comes first; the page follows only when it has succeeded.
   DatabaseSlots& slots = req.slots;
   slots.database = Database::Open(req.DatabasePath);

@@ -1,5 +1,7 @@
 // The listings: the ads of one category, followed by the expiry purge, and
 // the first hundred ads of all categories.
+#include <unistd.h>
+
 #include <string>
 
 #include "gateway/qb_error.h"
@@ -7,6 +9,7 @@
 #include "postdata/category_number.h"
 #include "postdata/handlers.h"
 #include "postdata/page_furniture.h"
+#include "postdata/text_utils.h"
 #include "storage/ad_queries.h"
 
 namespace qb {
@@ -14,6 +17,7 @@ namespace qb {
 namespace {
 
 constexpr int kAllAdsLimit = 100;
+constexpr int kPageSize = 100;  // ads on one page of a category
 
 void SendListingTop(Request& req, const char* title) {
   ResponseWriter& out = req.out;
@@ -50,7 +54,16 @@ void PurgeExpiredAds(Request& req, const std::string& todayText) {
   if (anyExpired) {
     slots.queryDef = slots.database->CreateQueryDef(queries::kPurgeExpired);
     slots.queryDef->SetParameter("pName", todayText);
-    slots.queryDef->Execute();
+    try {
+      slots.queryDef->Execute();
+    } catch (const QbError& e) {
+      // A store this site may not write (a read-only file or directory)
+      // keeps its expired ads until a listing that can write comes by. The
+      // visitor has his page; the operator reads why in the server's log.
+      if (!CannotWriteStore(e)) throw;
+      const std::string line = "qbcgi: expired ads not purged, the store cannot be written: " + e.Description() + "\n";
+      [[maybe_unused]] const auto written = ::write(STDERR_FILENO, line.data(), line.size());
+    }
     slots.queryDef->Close();
   }
   slots.database->Close();
@@ -72,17 +85,33 @@ void CategoryListing(Request& req) {
                     "</i></font></h1></center>"});
   req.out.SendLine({"<hr width=\"60%\" size=\"2\"><br><br>"});
 
+  // A category is shown a hundred ads at a time; "Start" is the ID of the
+  // last ad of the page before.
+  const std::string start = Trim(req.GetFormValue("Start"));
   slots.queryDef = slots.database->CreateQueryDef(queries::kListCategory);
   slots.queryDef->SetParameter("pCat", name);
+  slots.queryDef->SetParameter("pStart", start);
   slots.recordset = slots.queryDef->OpenRecordset();
   const std::string todayText = UsDateText(req.today());
 
   Recordset& ads = *slots.recordset;
   if (ads.Eof()) {
-    req.out.SendLine({"<center><h2><font color=\"maroon\">- No Ads have been placed in this Category! "
-                      "-</font></h2></center>"});
+    req.out.SendLine({start.empty() ? Trusted{"<center><h2><font color=\"maroon\">- No Ads have been placed in this "
+                                              "Category! -</font></h2></center>"}
+                                    : Trusted{"<center><h2><font color=\"maroon\">- No more Ads in this Category! "
+                                              "-</font></h2></center>"}});
   }
-  for (; !ads.Eof(); ads.MoveNext()) SendAdTable(req, ads, AdTableForm::kCategory);
+  std::string lastShown;
+  for (int shown = 0; !ads.Eof(); ads.MoveNext()) {
+    if (shown++ == kPageSize) {
+      req.out.SendLine({"<center><font size=\"+1\"><b><a href=\"", Trusted{req.config.ScriptUrl},
+                        "?Action=List&Cat=", std::to_string(category), "&Start=", lastShown,
+                        "\">Next 100 Ads</a></b></font></center><p>"});
+      break;
+    }
+    SendAdTable(req, ads, AdTableForm::kCategory);
+    lastShown = ads.Field("ID");
+  }
   ads.Close();
   // Closed before the page ends, as every handler closes its database; only
   // SQLite's connection stays for the purge, saving a second open.

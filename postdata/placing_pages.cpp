@@ -3,6 +3,7 @@
 
 #include "postdata/text_utils.h"
 #include "storage/ad_dates.h"
+#include "postdata/field_limits.h"
 #include "postdata/handlers.h"
 #include "postdata/page_furniture.h"
 
@@ -57,6 +58,7 @@ static void SendPasswordNeededPage(Request& req) {
 }
 
 void AddAd(Request& req) {
+  if (RefuseOverlongField(req, {"Item", "Name", "Email", "Phone", "Price", "Password", "Desc"})) return;
   // A form without a password (or a body that decoded to no fields at all)
   // stores nothing.
   if (Trim(req.GetFormValue("Password")).empty()) {

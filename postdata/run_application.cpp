@@ -5,6 +5,7 @@
 #include "gateway/error_page.h"
 #include "gateway/qb_error.h"
 #include "postdata/handlers.h"
+#include "postdata/notice_page.h"
 #include "postdata/page_furniture.h"
 #include "postdata/site_lists.h"
 #include "postdata/text_utils.h"
@@ -34,17 +35,31 @@ void SendApplicationErrorPage(Request& req, const std::string& description) {
   req.out.SendLine({"</body></html>"});
 }
 
+// An action the board does not know: a page that is not there.
+void SendUnknownActionPage(Request& req) {
+  req.out.SendLine({"Status: 404 Not Found"});
+  SendNoticePage(req, "Not Found", "- This page does not exist! -",
+                 {"<center>The board has no such page. Start again from the <a href=\"",
+                  Trusted{req.config.ScriptUrl}, "?action=Main\">main page</a>.</center>"});
+}
+
 void Dispatch(Request& req) {
   LoadCategoryList(req);
   if (req.config.BannersEnabled) LoadBannerList(req);
   req.ActionName = AsciiUpper(req.GetFormValue("Action"));
   req.config.ScriptUrl += req.programName + ".exe";
+  // A bare address (no action at all) is a visit to the board: the main page.
+  if (req.ActionName.empty()) {
+    MainPage(req);
+    return;
+  }
   for (const Action& action : kActions) {
     if (req.ActionName == action.name) {
       action.handler(req);
       return;
     }
   }
+  SendUnknownActionPage(req);
 }
 
 }  // namespace

@@ -12,7 +12,14 @@
 
 namespace qb::queries {
 
-inline constexpr char kListCategory[] = "SELECT * FROM QB WHERE Category LIKE :pCat";
+// One page of a category: the first 101 ads (one more than a page shows, to
+// tell whether another page follows) whose ID lies after :pStart (the last
+// ad of the page before; none or not a number: from the first), in ID order,
+// so that pages neither repeat nor skip an ad while ads come and go. The IDs
+// are picked from the category's index alone before any ad is read.
+inline constexpr char kListCategory[] =
+    "SELECT * FROM QB WHERE ID IN (SELECT ID FROM QB WHERE Category LIKE :pCat "
+    "AND ID > coalesce(QbId(:pStart), 0) ORDER BY ID LIMIT 101) ORDER BY ID";
 inline constexpr char kAnyExpired[] = "SELECT ID FROM QB WHERE Expire < QbDate(:pName) LIMIT 1";
 inline constexpr char kPurgeExpired[] = "DELETE FROM QB WHERE Expire < QbDate(:pName)";
 inline constexpr char kShowAll[] = "SELECT * FROM QB";

@@ -14,6 +14,7 @@
 #include "storage/ad_record.h"
 #include "storage/ad_schema.h"
 #include "storage/store_sqlite.h"
+#include "storage/write_turn.h"
 
 namespace qb {
 namespace {
@@ -22,20 +23,24 @@ namespace {
 // than any single write takes, even on a slow disk.
 constexpr auto kBusyTimeout = std::chrono::seconds(15);
 
-// Waits for a lock that another process holds. SQLite's own busy timeout
-// backs off to 100 ms sleeps, so a request that has waited a while loses the
-// lock to every newcomer that polls at 1 ms, and under a burst of writers it
-// can starve until the timeout. Polling every 0.5 to 2.5 ms, with jitter,
-// gives every waiter the same chance at each release.
+// Waits for a lock that another process holds. Writers queue for their turn
+// first (write_turn.h), so what is left to wait for here is a reader, or the
+// one writer whose turn it is, and that wait is short. SQLite's own busy
+// timeout backs off to 100 ms sleeps, so a request that has waited a while
+// loses the lock to every newcomer that polls at 1 ms. Polling every 0.5 to
+// 2.5 ms, with jitter, gives every waiter the same chance at each release.
 struct BusyWait {
   std::chrono::steady_clock::time_point since;
+  // When the writer now stepping began to wait for its turn: its wait here
+  // counts from then, so queue and lock together stay within the timeout.
+  std::optional<std::chrono::steady_clock::time_point> turnSince;
   std::uint32_t random;
 };
 
 int WaitForLock(void* context, int attempts) {
   auto* wait = static_cast<BusyWait*>(context);
   const auto now = std::chrono::steady_clock::now();
-  if (attempts == 0) wait->since = now;
+  if (attempts == 0) wait->since = wait->turnSince.value_or(now);
   if (now - wait->since >= kBusyTimeout) return 0;
   wait->random ^= wait->random << 13;
   wait->random ^= wait->random >> 17;
@@ -72,8 +77,8 @@ QbError NoCurrentRecord() { return QbError(kErrNoCurrentRecord, "No current reco
 // else, which Use() enforces.
 class Connection {
  public:
-  Connection(sqlite3* handle, std::string displayName)
-      : handle_(handle), displayName_(std::move(displayName)) {
+  Connection(sqlite3* handle, const std::string& path, std::string displayName)
+      : handle_(handle), displayName_(std::move(displayName)), turn_(path + ".lock") {
     busyWait.random = static_cast<std::uint32_t>(::getpid()) * 2654435761u | 1u;
   }
 
@@ -86,6 +91,24 @@ class Connection {
     return handle_;
   }
   bool IsOpen() const { return open_; }
+
+  // One step of `stmt`. A statement that writes first waits for this
+  // connection's turn among the store's writers, which it keeps until the
+  // write, or the transaction it opened, is over. A connection that holds a
+  // read lock does not queue: the writer whose turn it is may be waiting for
+  // that lock to go. Nor does one whose store is read-only: its write fails.
+  int Step(sqlite3_stmt* stmt) {
+    if (!sqlite3_stmt_readonly(stmt) && !turn_.Held() && sqlite3_txn_state(handle_, nullptr) == SQLITE_TXN_NONE &&
+        sqlite3_db_readonly(handle_, "main") != 1) {
+      const auto now = std::chrono::steady_clock::now();
+      busyWait.turnSince = now;
+      turn_.Take(now + kBusyTimeout);
+    }
+    const int rc = sqlite3_step(stmt);
+    if (sqlite3_get_autocommit(handle_) != 0) GiveTurn();
+    return rc;
+  }
+
   // Statements still held by queries or recordsets keep the connection alive
   // as a zombie until they are finalized; they are reset first so that it
   // holds no lock in the meantime.
@@ -99,6 +122,7 @@ class Connection {
     for (sqlite3_stmt* s = sqlite3_next_stmt(handle_, nullptr); s != nullptr; s = sqlite3_next_stmt(handle_, s)) {
       sqlite3_reset(s);
     }
+    GiveTurn();
     open_ = false;
   }
   // "<what> in qb.db", the start of an error description.
@@ -106,8 +130,14 @@ class Connection {
   QbError Error(int rc, std::string_view what) const { return StoreError(handle_, rc, Context(what)); }
 
  private:
+  void GiveTurn() noexcept {
+    turn_.Give();
+    busyWait.turnSince.reset();
+  }
+
   sqlite3* handle_;
   std::string displayName_;
+  WriteTurn turn_;
   bool open_ = true;
 };
 
@@ -120,7 +150,7 @@ class Statement {
       : conn_(std::move(conn)), stmt_(std::move(stmt)) {}
 
   sqlite3_stmt* Get() const { return stmt_.get(); }
-  const Connection& Conn() const { return *conn_; }
+  Connection& Conn() const { return *conn_; }
   const std::shared_ptr<Connection>& SharedConn() const { return conn_; }
   std::uint64_t Run() const { return run_; }
   // Ends the current run, releasing its read lock, and starts a new one.
@@ -139,7 +169,7 @@ namespace {
 
 // Runs an INSERT or UPDATE of table QB with the pending field values bound in
 // order (and `id` after them) and returns the number of rows changed.
-long long WriteRow(const Connection& conn, const std::string& sql,
+long long WriteRow(Connection& conn, const std::string& sql,
                    const std::vector<std::pair<int, std::string>>& values,
                    std::optional<std::int64_t> id, std::string_view what) {
   sqlite3* db = conn.Use();
@@ -151,7 +181,7 @@ long long WriteRow(const Connection& conn, const std::string& sql,
     if (rc != SQLITE_OK) break;
   }
   if (rc == SQLITE_OK && id) rc = sqlite3_bind_int64(stmt.get(), ++index, *id);
-  if (rc == SQLITE_OK) rc = sqlite3_step(stmt.get());
+  if (rc == SQLITE_OK) rc = conn.Step(stmt.get());
   if (rc != SQLITE_DONE) throw conn.Error(rc, what);
   return sqlite3_changes64(db);
 }
@@ -165,10 +195,15 @@ std::string QuotedColumn(int column) {
 
 }  // namespace
 
+bool CannotWriteStore(const QbError& error) {
+  const int rc = error.Number() - kErrStoreBase;
+  return rc == SQLITE_READONLY || rc == SQLITE_CANTOPEN || rc == SQLITE_PERM;
+}
+
 // ---------------------------------------------------------------- Database
 
 Database::Database(sqlite3* db, std::string path, std::string displayName)
-    : db_(db), conn_(std::make_shared<Connection>(db, displayName)), path_(std::move(path)),
+    : db_(db), conn_(std::make_shared<Connection>(db, path, displayName)), path_(std::move(path)),
       displayName_(std::move(displayName)) {
   // The handler's state lives in this Database's connection object; a
   // reopened handle is pointed at its new one, so the handler never reads the
@@ -272,7 +307,7 @@ void QueryDef::Execute() {
     throw QbError(kErrInvalidArgument, "Execute runs only queries that return no rows; use OpenRecordset");
   }
   stmt.Restart();
-  const int rc = sqlite3_step(stmt.Get());
+  const int rc = stmt.Conn().Step(stmt.Get());
   if (rc != SQLITE_DONE) {
     const QbError error = stmt.Conn().Error(rc, "Running a query");
     stmt.Restart();

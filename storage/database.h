@@ -19,10 +19,16 @@ struct sqlite3_stmt;
 
 namespace qb {
 
+class QbError;
 class Recordset;
 class QueryDef;
 class Statement;   // shared prepared statement, defined in database.cpp
 class Connection;  // connection state shared with statements, database.cpp
+
+// Whether `error` says that the store cannot be written here: its file or
+// its directory is read-only to this process (SQLite cannot write the file,
+// or cannot create its journal beside it).
+bool CannotWriteStore(const QbError& error);
 
 class Database {
  public:

@@ -1,0 +1,142 @@
+#include "storage/write_turn.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
+// Older C libraries name the thread a timer signals only by its field.
+#ifndef sigev_notify_thread_id
+#define sigev_notify_thread_id _sigev_un._tid
+#endif
+
+namespace qb {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Ticket n is byte kFirstTicketByte + n of the lock file; the ticket count
+// lies before them, in the file's first bytes.
+constexpr off_t kFirstTicketByte = 4096;
+
+// How many writers may be past the queue at once. More than one, so that
+// the next writer is already awake and trying SQLite's lock when the one
+// before it commits, instead of first waiting for a core once the turn is
+// handed on; few, so that few poll SQLite's lock.
+constexpr std::uint64_t kWritersAtOnce = 16;
+
+// The signal that ends a wait at its deadline. Its handler does nothing: the
+// signal is only there to interrupt the wait.
+constexpr int kWakeSignal = SIGALRM;
+
+void Wake(int) {}
+
+// Locks (F_WRLCK), tests by locking (F_RDLCK) or unlocks (F_UNLCK) the byte
+// of ticket `ticket`, waiting with F_OFD_SETLKW or not with F_OFD_SETLK.
+int TicketLock(int fd, int command, short type, std::uint64_t ticket) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = kFirstTicketByte + static_cast<off_t>(ticket & 0x3fffffffffffffffULL);
+  lock.l_len = 1;
+  return ::fcntl(fd, command, &lock);
+}
+
+// Sleeps until the byte of `ticket` is free, or `deadline` passes (false). A
+// timer aimed at this thread interrupts the wait at the deadline; it repeats
+// every 50 ms in case it fired just before the wait began.
+bool WaitForRelease(int fd, std::uint64_t ticket, Clock::time_point deadline) {
+  if (TicketLock(fd, F_OFD_SETLK, F_RDLCK, ticket) == 0) {
+    TicketLock(fd, F_OFD_SETLK, F_UNLCK, ticket);
+    return true;
+  }
+  // Installed, never taken back: another thread may be waiting too, and a
+  // restored default action would end the process at its timer.
+  struct sigaction wake {};
+  wake.sa_handler = Wake;
+  sigemptyset(&wake.sa_mask);
+  wake.sa_flags = 0;  // no SA_RESTART: the signal must end the wait
+  if (::sigaction(kWakeSignal, &wake, nullptr) != 0) return false;
+  sigevent event{};
+  event.sigev_notify = SIGEV_THREAD_ID;
+  event.sigev_signo = kWakeSignal;
+  event.sigev_notify_thread_id = ::gettid();
+  timer_t timer{};
+  if (::timer_create(CLOCK_MONOTONIC, &event, &timer) != 0) return false;
+
+  bool free = false;
+  const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
+  itimerspec spec{};
+  spec.it_value.tv_sec = static_cast<time_t>(left / 1000000000);
+  spec.it_value.tv_nsec = static_cast<long>(left % 1000000000);
+  spec.it_interval.tv_nsec = 50 * 1000 * 1000;
+  if (left > 0 && ::timer_settime(timer, 0, &spec, nullptr) == 0) {
+    while (!free) {
+      if (TicketLock(fd, F_OFD_SETLKW, F_RDLCK, ticket) == 0) {
+        TicketLock(fd, F_OFD_SETLK, F_UNLCK, ticket);
+        free = true;
+      } else if (errno != EINTR || Clock::now() >= deadline) {
+        break;
+      }
+    }
+  }
+  ::timer_delete(timer);
+  return free;
+}
+
+}  // namespace
+
+WriteTurn::~WriteTurn() {
+  if (drawn_ != nullptr) ::munmap(drawn_, sizeof *drawn_);
+  if (fd_ >= 0) ::close(fd_);  // also gives the turn back
+}
+
+bool WriteTurn::OpenQueue() {
+  if (fd_ >= 0 || unusable_) return fd_ >= 0;
+  unusable_ = true;
+  const int fd = ::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+  if (fd < 0) return false;
+  // A new file is lengthened to hold the count; lengthening never changes a
+  // count another process has already written.
+  struct stat st {};
+  void* map = MAP_FAILED;
+  if (::fstat(fd, &st) == 0 &&
+      (st.st_size >= static_cast<off_t>(sizeof *drawn_) || ::ftruncate(fd, sizeof *drawn_) == 0)) {
+    map = ::mmap(nullptr, sizeof *drawn_, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  }
+  if (map == MAP_FAILED) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  drawn_ = static_cast<std::uint64_t*>(map);
+  unusable_ = false;
+  return true;
+}
+
+bool WriteTurn::Take(Clock::time_point deadline) {
+  if (held_ || !OpenQueue()) return held_;
+  ticket_ = std::atomic_ref<std::uint64_t>(*drawn_).fetch_add(1);
+  if (TicketLock(fd_, F_OFD_SETLK, F_WRLCK, ticket_) != 0) return false;
+  // A predecessor that gave up, or died, has unlocked its byte too: the wait
+  // then ends early, and SQLite's lock still keeps the two writers apart.
+  if (WaitForRelease(fd_, ticket_ - kWritersAtOnce, deadline)) {
+    held_ = true;
+  } else {
+    TicketLock(fd_, F_OFD_SETLK, F_UNLCK, ticket_);
+  }
+  return held_;
+}
+
+void WriteTurn::Give() noexcept {
+  if (!held_) return;
+  TicketLock(fd_, F_OFD_SETLK, F_UNLCK, ticket_);
+  held_ = false;
+}
+
+}  // namespace qb
