@@ -60,7 +60,8 @@ std::string ReadWholeFile(const std::string& file, Invocation& inv) {
 
 void ImportAds(const std::string& file, bool renumber, Invocation& inv) {
   const std::string text = ReadWholeFile(file, inv);
-  std::vector<CsvAd> read = ReadCsvAds(text, file);
+  const std::string name = file == "-" ? "standard input" : file;
+  std::vector<CsvAd> read = ReadCsvAds(text, name);
   // Every row is checked before the store is touched: the import is all or
   // nothing, and its one transaction should hold the store's lock briefly.
   std::set<std::int64_t> seen;
@@ -69,7 +70,7 @@ void ImportAds(const std::string& file, bool renumber, Invocation& inv) {
   for (CsvAd& row : read) {
     const auto fault = [&](const std::string& what) {
       return QbError(kErrTypeMismatch,
-                     file + ", line " + std::to_string(row.line) + ": " + what + "; nothing was imported");
+                     name + ", line " + std::to_string(row.line) + ": " + what + "; nothing was imported");
     };
     const std::string id = row.ad.values[0].value_or("");
     if (!renumber) {

@@ -69,7 +69,7 @@ const Row kRows[] = {
     {{"import", "-"}, kExport, 1, "", "Ad 1 is already in the store; nothing was imported"},
     {{"import", "-", "--renumber"}, kExport, 0, "Imported 4 ads with new IDs.", "", kSameAsFirstFour, "4"},
     {{"import", "-"}, kExport, 0, "Imported 4 ads.", "", kIds, "1,2,3,4", "DELETE FROM QB"},
-    {{"import", "-"}, "ID,Item\r\n", 1, "", "-, line 1: the header lacks column Name"},
+    {{"import", "-"}, "ID,Item\r\n", 1, "", "standard input, line 1: the header lacks column Name"},
     {{"import", "-"}, kHeader + "5,\"x\"y\r\n", 1, "", "line 2: text after the closing quote"},
     {{"import", "-"}, kExport + kAd1, 1, "", "line 7: ad 1 appears twice in the file"},
     {{"import", "-", "--renumber"}, kHeader + "9,,,,,,,,2099-02-30,,,,,\r\n", 1, "", "line 2: ad 9: Expire \"2099-02-30\""},
