@@ -36,6 +36,8 @@ struct Request {
   std::string programDir;
   std::string programName;
   int inFd;
+  // Where error pages are logged (standard error, the web server's error log).
+  int logFd = 2;
   EnvLookup env;
   // Today's local date; tests may replace it.
   std::function<CivilDate()> today = LocalToday;

@@ -1,5 +1,6 @@
 #include "gateway/run_main.h"
 
+#include "gateway/error_log.h"
 #include "gateway/error_page.h"
 #include "gateway/qb_error.h"
 #include "gateway/request_capture.h"
@@ -12,6 +13,7 @@ namespace {
 void StartupErrorRoutine(Request& req, std::exception_ptr error) {
   QbError e = AsQbError(error);
   req.ErrorText = BuildErrorText(e.Description(), e.Number());
+  LogErrorPage(req, e.Number(), e.Description());
   SendErrorPage(req);
 }
 

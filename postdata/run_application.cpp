@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "gateway/error_log.h"
 #include "gateway/error_page.h"
 #include "gateway/qb_error.h"
 #include "postdata/handlers.h"
@@ -80,6 +81,7 @@ void RunApplication(Request& req) {
     } catch (...) {
       throw error;
     }
+    LogErrorPage(req, error.Number(), error.Description());
     SendApplicationErrorPage(req, error.Description());
   }
 }

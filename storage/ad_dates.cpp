@@ -113,4 +113,18 @@ std::optional<CivilDate> ParseUsDate(std::string_view text) {
   return date;
 }
 
+std::optional<CivilDate> ParseIsoDate(std::string_view text) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
+  std::size_t pos = 0;
+  const auto year = ReadNumber(text, pos, 4, 4);
+  ++pos;
+  const auto month = ReadNumber(text, pos, 2, 2);
+  ++pos;
+  const auto day = ReadNumber(text, pos, 2, 2);
+  if (!year || !month || !day || pos != text.size()) return std::nullopt;
+  const CivilDate date{*year, *month, *day};
+  if (!IsRealDay(date)) return std::nullopt;
+  return date;
+}
+
 }  // namespace qb

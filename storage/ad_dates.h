@@ -24,5 +24,8 @@ CivilDate AddDays(const CivilDate& d, std::int64_t days);
 // "m/d/yyyy" (one or two digits for month and day, four for the year) of a
 // real calendar day; anything else gives nothing.
 std::optional<CivilDate> ParseUsDate(std::string_view text);
+// "YYYY-MM-DD" of a real calendar day, as Expire is stored; anything else
+// gives nothing.
+std::optional<CivilDate> ParseIsoDate(std::string_view text);
 
 }  // namespace qb

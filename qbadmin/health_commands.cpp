@@ -1,0 +1,126 @@
+// check and stats: whether the site is sound, and what its store holds.
+#include <iomanip>
+
+#include "gateway/qb_error.h"
+#include "gateway/site_config.h"
+#include "postdata/site_lists.h"
+#include "qbadmin/commands.h"
+#include "qbadmin/output_formats.h"
+
+namespace qb::admin {
+namespace {
+
+constexpr int kStatsDays = 30;
+
+// Reads the site's files as a page does and checks the store; reports each
+// finding as a line, and sets status 1 unless all is well.
+void CheckSite(Invocation& inv) {
+  int problems = 0;
+  const auto report = [&](bool ok, const std::string& what) {
+    inv.out << (ok ? "ok       " : "PROBLEM  ") << what << '\n';
+    if (!ok) ++problems;
+  };
+  const auto attempt = [&](const std::string& what, const auto& step) {
+    try {
+      step();
+      return true;
+    } catch (const QbError& e) {
+      report(false, what + ": " + e.Description());
+      return false;
+    }
+  };
+  const std::unique_ptr<Request> req = SiteRequest(inv);
+  if (attempt("qbcgi.cfg", [&] { LoadSiteConfig(req->programDir, req->config); })) {
+    report(true, "qbcgi.cfg: ExpireDays " + std::to_string(req->config.ExpireDays) + ", banners " +
+                     (req->config.BannersEnabled ? "on" : "off"));
+  }
+  const bool categoriesRead = attempt("cat.lst", [&] { LoadCategoryList(*req); });
+  if (categoriesRead) {
+    bool clean = true;
+    for (int i = 1; i <= 8; ++i) {
+      const std::string& name = req->CategoryList[i];
+      if (name.empty() || name.find_first_of("%_") != std::string::npos) {
+        report(false, "cat.lst: category " + std::to_string(i) + " \"" + DisplayText(name) +
+                          "\" is empty or holds % or _, which its page takes as a pattern");
+        clean = false;
+      }
+    }
+    if (clean) report(true, "cat.lst: eight categories");
+  }
+  if (!req->config.BannersEnabled) {
+    inv.out << "-        qbban.cfg: not read, banners are off\n";
+  } else if (attempt("qbban.cfg", [&] { LoadBannerList(*req); })) {
+    report(true, "qbban.cfg: " + std::to_string(req->BannerCount) + " banners");
+  }
+
+  std::unique_ptr<Database> db;
+  if (attempt("qb.db", [&] { db = OpenSiteStore(inv); })) {
+    const std::vector<std::string> found = maintenance::CheckStore(*db);
+    for (const std::string& problem : found) report(false, "qb.db: " + DisplayText(problem));
+    if (found.empty()) report(true, "qb.db: integrity, schema and expiry dates");
+    if (categoriesRead && found.empty()) {
+      const std::vector<std::string> names(req->CategoryList.begin() + 1, req->CategoryList.end());
+      if (const long long unlisted = maintenance::CountUnlisted(*db, names)) {
+        inv.out << "note     qb.db: " << unlisted
+                << " ads are in no category of cat.lst; only the all-ads listing shows them\n";
+      }
+    }
+  }
+  inv.out << (problems == 0 ? "All is well.\n" : std::to_string(problems) + " problems.\n");
+  if (problems > 0) inv.status = 1;
+}
+
+void ShowStats(const std::string& format, Invocation& inv) {
+  const std::vector<std::string> names = CategoryNames(inv);
+  const std::unique_ptr<Database> db = OpenSiteStore(inv);
+  const maintenance::StoreStats stats = maintenance::CollectStats(*db, inv.today, kStatsDays);
+  std::vector<std::pair<std::string, long long>> perCategory;
+  for (const std::string& name : names) {
+    maintenance::AdFilter filter;
+    filter.category = name;
+    perCategory.emplace_back(name, maintenance::CountMatching(*db, filter, inv.today));
+  }
+  const long long unlisted = maintenance::CountUnlisted(*db, names);
+  // Every day of the period, those without ads too.
+  std::vector<std::pair<std::string, long long>> perDay;
+  for (int back = kStatsDays - 1; back >= 0; --back) {
+    const CivilDate day = AddDays(inv.today, -back);
+    long long count = 0;
+    for (const auto& [date, n] : stats.perDay) count += date == day ? n : 0;
+    perDay.emplace_back(IsoDateText(day), count);
+  }
+
+  if (format == "json") {
+    nlohmann::ordered_json json = {{"ads", stats.total}, {"expired", stats.expired}, {"unlisted", unlisted}};
+    for (const auto& [name, count] : perCategory) json["categories"].push_back({{"name", name}, {"ads", count}});
+    for (const auto& [day, count] : perDay) json["days"].push_back({{"date", day}, {"ads", count}});
+    inv.out << JsonText(json, 2) << '\n';
+    return;
+  }
+  inv.out << "Ads: " << stats.total << ", of which " << stats.expired << " expired, waiting for the purge\n\n";
+  std::vector<std::vector<std::string>> rows;
+  for (const auto& [name, count] : perCategory) rows.push_back({DisplayText(name, 30), std::to_string(count)});
+  if (unlisted > 0) rows.push_back({"(in no category of cat.lst)", std::to_string(unlisted)});
+  WriteTable(inv.out, {"Category", "Ads"}, rows);
+  rows.clear();
+  for (const auto& [day, count] : perDay) rows.push_back({day, std::to_string(count)});
+  inv.out << "\nPlaced or last updated, the last " << kStatsDays << " days:\n";
+  WriteTable(inv.out, {"Day", "Ads"}, rows);
+}
+
+}  // namespace
+
+void AddHealthCommands(CLI::App& app, Invocation& inv) {
+  CLI::App* check = app.add_subcommand(
+      "check", "Check the store's integrity and schema and read the site's files as the board does; "
+               "exit status 0 only when all is well");
+  check->callback([&inv] { CheckSite(inv); });
+
+  const auto format = std::make_shared<std::string>("text");
+  CLI::App* stats = app.add_subcommand(
+      "stats", "Ads per category, ads placed or updated per day over the last 30 days, expired ads");
+  stats->add_option("--format", *format, "text (default) or json")->check(CLI::IsMember({"text", "json"}));
+  stats->callback([format, &inv] { ShowStats(*format, inv); });
+}
+
+}  // namespace qb::admin

@@ -1,0 +1,34 @@
+#include "qbadmin/site.h"
+
+#include <filesystem>
+
+#include "gateway/qb_error.h"
+#include "postdata/site_lists.h"
+
+namespace qb::admin {
+
+std::unique_ptr<Database> OpenSiteStore(const Invocation& inv, bool mayCreate) {
+  const std::filesystem::path dir(inv.siteDir);
+  std::error_code ignored;
+  if (!std::filesystem::is_regular_file(dir / "qbcgi.cfg", ignored)) {
+    throw QbError(kErrFileNotFound, inv.siteDir + " is not a board's site: it has no qbcgi.cfg");
+  }
+  // The board keeps its store beside its settings under this fixed name.
+  const std::filesystem::path store = dir / "qb.db";
+  if (!mayCreate && !std::filesystem::exists(store, ignored)) {
+    throw QbError(kErrFileNotFound, store.string() + " does not exist: the board has stored no ads yet");
+  }
+  return Database::Open(store.string(), store.string());
+}
+
+std::unique_ptr<Request> SiteRequest(const Invocation& inv) {
+  return std::make_unique<Request>(inv.siteDir, "qbcgi", -1, -1, [](const char*) -> const char* { return nullptr; });
+}
+
+std::vector<std::string> CategoryNames(const Invocation& inv) {
+  const std::unique_ptr<Request> req = SiteRequest(inv);
+  LoadCategoryList(*req);
+  return {req->CategoryList.begin() + 1, req->CategoryList.end()};
+}
+
+}  // namespace qb::admin

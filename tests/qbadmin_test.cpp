@@ -1,0 +1,139 @@
+// The operator's tool run as a process on a scratch site: one row per command.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Ad 1 has a quote, a comma and a line end in Desc; 3 has expired; 4 holds a
+// Latin-1 byte and a NUL. NULL and empty text differ (RemoteHost, RemoteUser).
+constexpr char kSeed[] =
+    "CREATE TABLE QB (ID INTEGER PRIMARY KEY AUTOINCREMENT, Item TEXT, Name TEXT, Email TEXT, Price TEXT,"
+    " \"Desc\" TEXT, Phone TEXT, Category TEXT, Expire TEXT, Date TEXT, Password TEXT, RemoteHost TEXT,"
+    " RemoteAddr TEXT, RemoteUser TEXT);"
+    "INSERT INTO QB VALUES (1,'Bike','Ann Lee','ann@example.org','40','two'||char(10)||'lines, \"q\"','555',"
+    "'Vehicles','2099-01-01','1/1/2024','PW1',NULL,'10.0.0.1',''),"
+    "(2,'Ad','Spam Co','spam@example.com','1','buy','','Pets','2099-01-01','1/1/2024','PW2',NULL,'10.6.6.6',''),"
+    "(3,'Ad','Spam Co','spam@example.com','1','buy','','Jobs','2000-01-01','1/1/2000','PW3',NULL,'10.6.6.6',''),"
+    "(4,'Caf'||x'E9','Zoe','z@example.org','5','a'||char(0)||'b',NULL,'Pets','2099-01-01','1/1/2024','PW4',NULL,"
+    "'10.0.0.4',NULL);";
+const std::string kHeader =
+    "ID,Item,Name,Email,Price,Desc,Phone,Category,Expire,Date,Password,RemoteHost,RemoteAddr,RemoteUser\r\n";
+const std::string kAd1 = "1,Bike,Ann Lee,ann@example.org,40,\"two\nlines, \"\"q\"\"\",555,Vehicles,2099-01-01,1/1/2024,PW1,,10.0.0.1,\"\"\r\n";
+const std::string kAd3 = "3,Ad,Spam Co,spam@example.com,1,buy,\"\",Jobs,2000-01-01,1/1/2000,PW3,,10.6.6.6,\"\"\r\n";
+constexpr char kAd4[] = "4,Caf\xE9,Zoe,z@example.org,5,\"a\0b\",,Pets,2099-01-01,1/1/2024,PW4,,10.0.0.4,\r\n";
+const std::string kExport = kHeader + kAd1 + "2,Ad,Spam Co,spam@example.com,1,buy,\"\",Pets,2099-01-01,1/1/2024,PW2,,10.6.6.6,\"\"\r\n" +
+                            kAd3 + std::string(kAd4, sizeof kAd4 - 1);
+constexpr char kIds[] = "SELECT group_concat(ID) FROM (SELECT ID FROM QB ORDER BY ID)";
+// The ads 5 to 8 an import with new IDs adds are 1 to 4, byte for byte (INTERSECT takes NULLs as equal).
+#define QB_ALL_BUT_ID "Item, Name, Email, Price, \"Desc\", Phone, Category, Expire, Date, Password, RemoteHost, RemoteAddr, RemoteUser"
+constexpr char kSameAsFirstFour[] = "SELECT count(*) FROM (SELECT " QB_ALL_BUT_ID " FROM QB WHERE ID > 4 INTERSECT SELECT "
+                                    QB_ALL_BUT_ID " FROM QB WHERE ID <= 4)";
+
+struct Row {
+  std::vector<std::string> args;  // "{site}" stands for the site's directory; "QUERY_STRING=..." runs qbcgi
+  std::string input;
+  int status;
+  std::string out, err;  // substrings; out "=..." is the exact output
+  std::string query = kIds, after = "1,2,3,4";  // the store afterwards
+  std::string before = "";                      // SQL run on the store first
+};
+
+const Row kRows[] = {
+    {{"list"}, "", 0, "4   1/1/2024  2099-01-01  Pets      Zoe      z@example.org     5      Caf\xE9\n4 ads\n", ""},
+    {{"list", "--seller", " spam CO ", "--category", "jobs", "--format", "json"}, "", 0, "\"ID\":3,\"Item\":\"Ad\"", ""},
+    {{"list", "--expired", "--format", "csv"}, "", 0, "=" + kHeader + kAd3, ""},
+    {{"list", "--email", "EXAMPLE.ORG", "--address", "10.0.0.4", "--since", "2024-01-01"}, "", 0, "1 ad\n", ""},
+    {{"list", "--since", "2024-02-30"}, "", 2, "", "expected a day as YYYY-MM-DD"},
+    {{"--site", "{site}/none", "list"}, "", 1, "", "{site}/none is not a board's site"},
+    {{"show", "1"}, "", 0, "Desc:       two\\nlines, \"q\"\nPhone:", ""},
+    {{"show", "9"}, "", 1, "", "qbadmin: Ad 9 not found\n"},
+    {{"delete", "1", "9"}, "", 1, "Deleted 1 ad.", "ad 9 not found", kIds, "2,3,4"},
+    {{"delete", "--address", "10.6.6.6"}, "n\n", 1, "", "2 ads match (IDs 2 3). Delete? [y/N] Nothing deleted."},
+    {{"delete", "--seller", "spam co"}, "yes\n", 0, "Deleted 2 ads.", "", kIds, "1,4"},
+    {{"delete", "--expired", "--yes"}, "", 0, "=Deleted 1 ad.\n", "", kIds, "1,2,4"},
+    {{"delete"}, "", 2, "", "give the IDs of the ads to delete, or filter options"},
+    {{"purge"}, "", 0, "=Purged 1 expired ad.\n", "", kIds, "1,2,4"},
+    {{"password", "2"}, "n3w pw\r\n", 0, "", "", "SELECT Password FROM QB WHERE ID = 2", "N3W PW"},
+    {{"password", "2"}, "123456789\n", 1, "", "1 to 8 characters", "SELECT Password FROM QB WHERE ID = 2", "PW2"},
+    {{"password", "2", "--random"}, "", 0, "The new password of ad 2 is ", "",
+     "SELECT Password GLOB '[A-Z2-9][A-Z2-9][A-Z2-9][A-Z2-9][A-Z2-9][A-Z2-9][A-Z2-9][A-Z2-9]' FROM QB WHERE ID = 2", "1"},
+    {{"export", "-"}, "", 0, "=" + kExport, "Exported 4 ads to -."},
+    {{"import", "-"}, kExport, 1, "", "Ad 1 is already in the store; nothing was imported"},
+    {{"import", "-", "--renumber"}, kExport, 0, "Imported 4 ads with new IDs.", "", kSameAsFirstFour, "4"},
+    {{"import", "-"}, kExport, 0, "Imported 4 ads.", "", kIds, "1,2,3,4", "DELETE FROM QB"},
+    {{"import", "-"}, "ID,Item\r\n", 1, "", "standard input, line 1: the header lacks column Name"},
+    {{"import", "-"}, kHeader + "5,\"x\"y\r\n", 1, "", "line 2: text after the closing quote"},
+    {{"import", "-"}, kExport + kAd1, 1, "", "line 7: ad 1 appears twice in the file"},
+    {{"import", "-", "--renumber"}, kHeader + "9,,,,,,,,2099-02-30,,,,,\r\n", 1, "", "line 2: ad 9: Expire \"2099-02-30\""},
+    {{"backup", "{site}/copy.db"}, "", 0, "Backed up the store to {site}/copy.db", "",
+     "ATTACH '{site}/copy.db' AS copy; SELECT group_concat(ID) FROM (SELECT ID FROM copy.QB ORDER BY ID)", "1,2,3,4"},
+    {{"check"}, "", 0, "ok       qb.db: integrity, schema and expiry dates\nAll is well.\n", ""},
+    {{"check"}, "", 1, "PROBLEM  qb.db: data: 1 ads (ad 4 among them) have an Expire", "", kIds, "1,2,3,4",
+     "UPDATE QB SET Expire = '4/1/2099' WHERE ID = 4"},
+    {{"stats", "--format", "json"}, "", 0, "\"ads\": 4,\n  \"expired\": 1,\n  \"unlisted\": 0", ""},
+    {{"QUERY_STRING=Action=List&Cat=9"}, "", 0, "Status: 200 OK",
+     "Z qbcgi: action LIST: error 9: Subscript out of range: there is no category 9\n"},
+};
+
+std::string Replace(std::string text, const std::string& site) {
+  for (std::size_t at; (at = text.find("{site}")) != std::string::npos;) text.replace(at, 6, site);
+  return text;
+}
+
+std::string Slurp(const std::string& path) {
+  return (std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
+}
+
+std::string RunSql(const std::string& db, const std::string& sql) {
+  sqlite3* handle = nullptr;
+  std::string result;
+  sqlite3_open(db.c_str(), &handle);
+  sqlite3_exec(handle, sql.c_str(), [](void* r, int, char** values, char**) {
+    *static_cast<std::string*>(r) += values[0] ? values[0] : "NULL";
+    return 0;
+  }, &result, nullptr);
+  sqlite3_close(handle);
+  return result;
+}
+
+// Runs the program in the site with `input` on standard input; returns its exit status.
+int RunProgram(const std::vector<std::string>& args, const std::string& dir, const std::string& input) {
+  std::ofstream(dir + "/stdin", std::ios::binary) << input;
+  const bool cgi = args[0].starts_with("QUERY_STRING=");
+  std::string command = "cd " + dir + " && " + (cgi ? "env REQUEST_METHOD=GET" : QBADMIN_PATH);
+  for (const std::string& arg : args) command += " '" + arg + "'";
+  if (cgi) command += " ./qbcgi.exe";
+  const int status = std::system((command + " <stdin >stdout 2>stderr").c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(Qbadmin, CommandsAndTheirOutcomes) {
+  for (const Row& row : kRows) {
+    const std::string site = fs::temp_directory_path() / ("qbadmin_test_" + std::to_string(getpid()));
+    fs::create_directories(site);
+    std::ofstream(site + "/qbcgi.cfg") << "op@example.org\n30\nhttp://x/\nhttp://x/\nN\nwhite\n";
+    std::ofstream(site + "/cat.lst") << "Vehicles\nBoats\nReal Estate\nJobs\nElectronics\nFurniture\nPets\nMisc\n";
+    fs::create_symlink(QBCGI_PATH, site + "/qbcgi.exe");
+    RunSql(site + "/qb.db", std::string(kSeed) + row.before);
+    std::vector<std::string> args;
+    for (const std::string& a : row.args) args.push_back(Replace(a, site));
+    SCOPED_TRACE(args[0] + " " + (args.size() > 1 ? args[1] : ""));
+    EXPECT_EQ(RunProgram(args, site, row.input), row.status);
+    const std::string out = Slurp(site + "/stdout"), err = Slurp(site + "/stderr");
+    const std::string wanted = Replace(row.out, site);
+    EXPECT_TRUE(wanted.starts_with("=") ? out == wanted.substr(1) : out.find(wanted) != std::string::npos) << out;
+    EXPECT_NE(err.find(Replace(row.err, site)), std::string::npos) << err;
+    EXPECT_EQ(RunSql(site + "/qb.db", Replace(row.query, site)), row.after);
+    fs::remove_all(site);
+  }
+}
+
+}  // namespace
