@@ -63,12 +63,21 @@ TEST(Store, OpensNewEmptyAndOutsideStoresAndUpgradesOnlyOldOnes) {
     if (start == std::string("empty")) site.Write("qb.db", "");
     if (start == std::string("outside")) site.Seed(qbtest::Ad{});
     auto db = Database::Open(site.Path("qb.db"));
-    EXPECT_EQ(Schema(site), "1 QB_Category QB_Expire QB_Name\n") << start;
+    const std::string current = "2 QB_Category QB_Expire QB_SellerName QbGuess_Ad QbGuess_At\n";
+    EXPECT_EQ(Schema(site), current) << start;
     EXPECT_EQ(Rows(*db, kSellerAds, "pName", "ann lee").size(), start == std::string("outside") ? 1u : 0u);
     db->Close();
     site.Query("DROP INDEX QB_Expire");
     Database::Open(site.Path("qb.db"));  // a current store is only read
+    EXPECT_EQ(Schema(site), "2 QB_Category QB_SellerName QbGuess_Ad QbGuess_At\n");
+    // A store of the first version: the plain-name index gives way.
+    for (const char* sql : {"PRAGMA user_version = 1", "DROP TABLE QbGuess", "DROP INDEX QB_SellerName",
+                            "CREATE INDEX QB_Name ON QB(Name)"}) {
+      site.Query(sql);
+    }
     EXPECT_EQ(Schema(site), "1 QB_Category QB_Name\n");
+    Database::Open(site.Path("qb.db"));
+    EXPECT_EQ(Schema(site), current);
   }
 }
 

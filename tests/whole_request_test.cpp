@@ -158,7 +158,7 @@ const Row kRows[] = {
     {.name = "TwoActionsJoined", .call = Post("Action=Update", "Action=Edit"), .golden = "not_found.html"},
     {.name = "ByteOrderMarksInSiteFiles", .call = Get("Action=Show"), .golden = "index_banner.html",
      .config = "\xEF\xBB\xBF" + Config("30", "http://example.com/cgi-bin", "Y"),
-     .categories = "\xEF\xBB\xBF" + std::string(kCategories), .banners = "\xEF\xBB\xBF1\ni1\nl1\n"},
+     .categories = "\xEF\xBB\xBF" + std::string(kCategories), .banners = "\xEF\xBB\xBF" "1\ni1\nl1\n"},
     {.name = "ByteOrderMarkBeforeTheEmail", .call = Get("Action=List&Cat=9"), .golden = "error_9_cat.html",
      .store = "", .config = "\xEF\xBB\xBF" + std::string(kConfig)},
 
