@@ -33,8 +33,7 @@ void AppendEscaped(std::string& line, std::string_view text) {
 
 }  // namespace
 
-std::string ErrorLogLine(std::time_t when, std::string_view action, std::int32_t number,
-                         std::string_view description) {
+std::string LogLine(std::time_t when, std::string_view action, std::string_view what) {
   std::tm utc{};
   char time[32] = "-";
   if (gmtime_r(&when, &utc) != nullptr) std::strftime(time, sizeof time, "%Y-%m-%dT%H:%M:%SZ", &utc);
@@ -45,21 +44,28 @@ std::string ErrorLogLine(std::time_t when, std::string_view action, std::int32_t
     AppendEscaped(line, action.substr(0, kMaxActionBytes));
     if (action.size() > kMaxActionBytes) line += "...";
   }
-  line += ": error " + std::to_string(number) + ": ";
-  AppendEscaped(line, description);
+  line += ": ";
+  AppendEscaped(line, what);
   line += '\n';
   return line;
 }
 
-void LogErrorPage(const Request& req, std::int32_t number, const std::string& description) {
+void LogForRequest(const Request& req, std::string_view what) {
   try {
-    const std::string line = ErrorLogLine(std::time(nullptr), req.ActionName, number, description);
+    const std::string line = LogLine(std::time(nullptr), req.ActionName, what);
     // One write, so lines of concurrent requests do not interleave.
     for (std::size_t done = 0; done < line.size();) {
       const ssize_t n = ::write(req.logFd, line.data() + done, line.size() - done);
       if (n <= 0) return;
       done += static_cast<std::size_t>(n);
     }
+  } catch (...) {  // the page matters more than its log line
+  }
+}
+
+void LogErrorPage(const Request& req, std::int32_t number, const std::string& description) {
+  try {
+    LogForRequest(req, "error " + std::to_string(number) + ": " + description);
   } catch (...) {  // the page matters more than its log line
   }
 }

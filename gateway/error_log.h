@@ -11,14 +11,15 @@
 
 namespace qb {
 
-// "<UTC time> qbcgi: action <ActionName or ->: error <number>: <description>"
-// and LF. Control bytes and backslashes in the action and description are
-// escaped (\n, \r, \t, \\, \xHH), so a line is always one line.
-std::string ErrorLogLine(std::time_t when, std::string_view action, std::int32_t number,
-                         std::string_view description);
+// "<UTC time> qbcgi: action <ActionName or ->: <what>" and LF. Control bytes
+// and backslashes in the action and in `what` are escaped (\n, \r, \t, \\,
+// \xHH), so a line is always one line.
+std::string LogLine(std::time_t when, std::string_view action, std::string_view what);
 
-// Writes the line for an error page of `req` to req.logFd in one write;
-// never fails.
+// Writes the line of `what` for `req` to req.logFd in one write; never fails.
+void LogForRequest(const Request& req, std::string_view what);
+
+// The line for an error page: "error <number>: <description>".
 void LogErrorPage(const Request& req, std::int32_t number, const std::string& description);
 
 }  // namespace qb

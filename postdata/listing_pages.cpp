@@ -1,9 +1,8 @@
 // The listings: the ads of one category, followed by the expiry purge, and
 // the first hundred ads of all categories.
-#include <unistd.h>
-
 #include <string>
 
+#include "gateway/error_log.h"
 #include "gateway/qb_error.h"
 #include "postdata/ad_table.h"
 #include "postdata/category_number.h"
@@ -54,15 +53,11 @@ void PurgeExpiredAds(Request& req, const std::string& todayText) {
   if (anyExpired) {
     slots.queryDef = slots.database->CreateQueryDef(queries::kPurgeExpired);
     slots.queryDef->SetParameter("pName", todayText);
-    try {
-      slots.queryDef->Execute();
-    } catch (const QbError& e) {
-      // A store this site may not write (a read-only file or directory)
-      // keeps its expired ads until a listing that can write comes by. The
-      // visitor has his page; the operator reads why in the server's log.
-      if (!CannotWriteStore(e)) throw;
-      const std::string line = "qbcgi: expired ads not purged, the store cannot be written: " + e.Description() + "\n";
-      [[maybe_unused]] const auto written = ::write(STDERR_FILENO, line.data(), line.size());
+    // A store this site may not write (a read-only file or directory) keeps
+    // its expired ads until a listing that can write comes by. The visitor
+    // has his page; the operator reads why in the server's error log.
+    if (!slots.queryDef->ExecuteIfWritable()) {
+      LogForRequest(req, "expired ads not purged: the store cannot be written (its file or directory is read-only)");
     }
     slots.queryDef->Close();
   }

@@ -301,20 +301,29 @@ std::unique_ptr<Recordset> QueryDef::OpenRecordset() {
   return rs;
 }
 
-void QueryDef::Execute() {
+int QueryDef::Run() {
   Statement& stmt = Use();
   if (sqlite3_column_count(stmt.Get()) > 0) {
     throw QbError(kErrInvalidArgument, "Execute runs only queries that return no rows; use OpenRecordset");
   }
   stmt.Restart();
   const int rc = stmt.Conn().Step(stmt.Get());
-  if (rc != SQLITE_DONE) {
-    const QbError error = stmt.Conn().Error(rc, "Running a query");
-    stmt.Restart();
-    throw error;
-  }
-  rowsAffected_ = sqlite3_changes64(sqlite3_db_handle(stmt.Get()));
+  if (rc == SQLITE_DONE) rowsAffected_ = sqlite3_changes64(sqlite3_db_handle(stmt.Get()));
   stmt.Restart();
+  return rc;
+}
+
+void QueryDef::Execute() {
+  const int rc = Run();
+  if (rc != SQLITE_DONE) throw stmt_->Conn().Error(rc, "Running a query");
+}
+
+bool QueryDef::ExecuteIfWritable() {
+  const int rc = Run();
+  if (rc == SQLITE_DONE) return true;
+  QbError error = stmt_->Conn().Error(rc, "Running a query");
+  if (CannotWriteStore(error)) return false;
+  throw error;
 }
 
 void QueryDef::Close() {

@@ -85,6 +85,10 @@ class QueryDef {
   std::unique_ptr<Recordset> OpenRecordset();
   // Runs a statement that returns no rows (DELETE); done when it returns.
   void Execute();
+  // Execute for work that may wait: when the store cannot be written here
+  // (CannotWriteStore), returns false having changed nothing; other failures
+  // raise as Execute's do.
+  bool ExecuteIfWritable();
   // Rows changed by the last Execute.
   long long RowsAffected() const { return rowsAffected_; }
   void Close();
@@ -93,6 +97,7 @@ class QueryDef {
  private:
   friend class Database;
   explicit QueryDef(std::shared_ptr<Statement> stmt);
+  int Run();  // SQLite's result code of one run, the statement left ready
   Statement& Use() const;  // raises when this or the database is closed
   std::shared_ptr<Statement> stmt_;  // released by Close
   bool open_ = true;

@@ -1,16 +1,13 @@
 // The operator's tool run as a process on a scratch site: one row per command.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+
+#include "support/harness.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using qbtest::Site;
 
 // Ad 1 has a quote, a comma and a line end in Desc; 3 has expired; 4 holds a
 // Latin-1 byte and a NUL. NULL and empty text differ (RemoteHost, RemoteUser).
@@ -88,51 +85,27 @@ std::string Replace(std::string text, const std::string& site) {
   return text;
 }
 
-std::string Slurp(const std::string& path) {
-  return (std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
-}
-
-std::string RunSql(const std::string& db, const std::string& sql) {
-  sqlite3* handle = nullptr;
-  std::string result;
-  sqlite3_open(db.c_str(), &handle);
-  sqlite3_exec(handle, sql.c_str(), [](void* r, int, char** values, char**) {
-    *static_cast<std::string*>(r) += values[0] ? values[0] : "NULL";
-    return 0;
-  }, &result, nullptr);
-  sqlite3_close(handle);
-  return result;
-}
-
-// Runs the program in the site with `input` on standard input; returns its exit status.
-int RunProgram(const std::vector<std::string>& args, const std::string& dir, const std::string& input) {
-  std::ofstream(dir + "/stdin", std::ios::binary) << input;
-  const bool cgi = args[0].starts_with("QUERY_STRING=");
-  std::string command = "cd " + dir + " && " + (cgi ? "env REQUEST_METHOD=GET" : QBADMIN_PATH);
-  for (const std::string& arg : args) command += " '" + arg + "'";
-  if (cgi) command += " ./qbcgi.exe";
-  const int status = std::system((command + " <stdin >stdout 2>stderr").c_str());
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST(Qbadmin, CommandsAndTheirOutcomes) {
   for (const Row& row : kRows) {
-    const std::string site = fs::temp_directory_path() / ("qbadmin_test_" + std::to_string(getpid()));
-    fs::create_directories(site);
-    std::ofstream(site + "/qbcgi.cfg") << "op@example.org\n30\nhttp://x/\nhttp://x/\nN\nwhite\n";
-    std::ofstream(site + "/cat.lst") << "Vehicles\nBoats\nReal Estate\nJobs\nElectronics\nFurniture\nPets\nMisc\n";
-    fs::create_symlink(QBCGI_PATH, site + "/qbcgi.exe");
-    RunSql(site + "/qb.db", std::string(kSeed) + row.before);
+    Site site("op@example.org\n30\nhttp://x/\nhttp://x/\nN\nwhite\n",
+              "Vehicles\nBoats\nReal Estate\nJobs\nElectronics\nFurniture\nPets\nMisc\n");
+    site.Write("qb.db", "");
+    site.Query(std::string(kSeed) + row.before);
     std::vector<std::string> args;
-    for (const std::string& a : row.args) args.push_back(Replace(a, site));
+    for (const std::string& a : row.args) args.push_back(Replace(a, site.Dir()));
     SCOPED_TRACE(args[0] + " " + (args.size() > 1 ? args[1] : ""));
-    EXPECT_EQ(RunProgram(args, site, row.input), row.status);
-    const std::string out = Slurp(site + "/stdout"), err = Slurp(site + "/stderr");
-    const std::string wanted = Replace(row.out, site);
-    EXPECT_TRUE(wanted.starts_with("=") ? out == wanted.substr(1) : out.find(wanted) != std::string::npos) << out;
-    EXPECT_NE(err.find(Replace(row.err, site)), std::string::npos) << err;
-    EXPECT_EQ(RunSql(site + "/qb.db", Replace(row.query, site)), row.after);
-    fs::remove_all(site);
+    // A row that starts with a query string runs the board itself, by GET.
+    const bool cgi = args[0].starts_with("QUERY_STRING=");
+    qbtest::Call call = cgi ? qbtest::Get(args[0].substr(13)) : qbtest::Call{{}, row.input};
+    call.dir = site.Dir();
+    const qbtest::Exit run = cgi ? qbtest::RunProcess(site.InstallProgram(), call, qbtest::Output::kFile)
+                                 : qbtest::RunProcess(QBADMIN_PATH, call, qbtest::Output::kFile, args);
+    EXPECT_EQ(run.status, row.status);
+    const std::string wanted = Replace(row.out, site.Dir());
+    EXPECT_TRUE(wanted.starts_with("=") ? run.output == wanted.substr(1) : run.output.find(wanted) != std::string::npos)
+        << run.output;
+    EXPECT_NE(run.errors.find(Replace(row.err, site.Dir())), std::string::npos) << run.errors;
+    EXPECT_EQ(site.Query(Replace(row.query, site.Dir())), row.after + "\n");
   }
 }
 

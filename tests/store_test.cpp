@@ -1,19 +1,22 @@
 // The store layer: opening and upgrading files, damaged ones, the comparison
 // rules and plans of the handlers' queries, the record-set rules, and many
-// processes writing one new store at once.
+// processes writing one new store at once, in their turns.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
+#include <thread>
 
 #include "gateway/qb_error.h"
 #include "storage/ad_queries.h"
 #include "storage/ad_record.h"
 #include "storage/database.h"
 #include "storage/database_slots.h"
+#include "storage/write_turn.h"
 #include "support/harness.h"
 
 namespace qb {
@@ -71,10 +74,7 @@ TEST(Store, OpensNewEmptyAndOutsideStoresAndUpgradesOnlyOldOnes) {
     Database::Open(site.Path("qb.db"));  // a current store is only read
     EXPECT_EQ(Schema(site), "2 QB_Category QB_SellerName QbGuess_Ad QbGuess_At\n");
     // A store of the first version: the plain-name index gives way.
-    for (const char* sql : {"PRAGMA user_version = 1", "DROP TABLE QbGuess", "DROP INDEX QB_SellerName",
-                            "CREATE INDEX QB_Name ON QB(Name)"}) {
-      site.Query(sql);
-    }
+    site.Query("PRAGMA user_version = 1; DROP TABLE QbGuess; DROP INDEX QB_SellerName; CREATE INDEX QB_Name ON QB(Name)");
     EXPECT_EQ(Schema(site), "1 QB_Category QB_Name\n");
     Database::Open(site.Path("qb.db"));
     EXPECT_EQ(Schema(site), current);
@@ -228,6 +228,37 @@ TEST(Store, SixteenProcessesPlacingAdsOnANewStoreLoseNone) {
   }
   EXPECT_EQ(site.Query("SELECT count(*), count(DISTINCT ID), count(DISTINCT Name) FROM QB"), "800|800|16\n");
   EXPECT_EQ(site.Query("PRAGMA integrity_check"), "ok\n");
+}
+
+// Sixteen writers go past the queue at once; the seventeenth sleeps until the
+// first is done, here by dying with its turn held.
+TEST(Store, WritersQueueAndADeadOneHoldsUpNoOne) {
+  Site site;
+  const std::string lock = site.Path("qb.db.lock");
+  const auto later = [] { return std::chrono::steady_clock::now() + std::chrono::seconds(10); };
+  int taken[2], die[2];
+  ASSERT_TRUE(::pipe(taken) == 0 && ::pipe(die) == 0);
+  const pid_t first = ::fork();
+  if (first == 0) {
+    ::close(die[1]);
+    WriteTurn turn(lock);
+    char byte = turn.Take(later()) ? 'y' : 'n';
+    if (::write(taken[1], &byte, 1) != 1 || ::read(die[0], &byte, 1) < 0) ::_exit(1);
+    ::_exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(taken[0], &byte, 1), 1);
+  EXPECT_EQ(byte, 'y');
+  std::vector<std::unique_ptr<WriteTurn>> turns;
+  for (int i = 1; i < 16; ++i) EXPECT_TRUE(turns.emplace_back(std::make_unique<WriteTurn>(lock))->Take(later())) << i;
+  std::atomic<int> last = -1;
+  std::thread seventeenth([&] { last = WriteTurn(lock).Take(later()); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(last, -1);
+  ::close(die[1]);
+  seventeenth.join();
+  EXPECT_EQ(last, 1);
+  ::waitpid(first, nullptr, 0);
 }
 
 }  // namespace

@@ -103,18 +103,20 @@ long long Site::Seed(const Ad& ad) const {
 
 std::string Site::Query(const std::string& sql) const {
   Db d(Path("qb.db"), SQLITE_OPEN_READWRITE);
-  sqlite3_stmt* st = nullptr;
-  d.Check(sqlite3_prepare_v2(d.db, sql.c_str(), -1, &st, nullptr));
   std::string rows;
-  while (sqlite3_step(st) == SQLITE_ROW) {
-    for (int c = 0; c < sqlite3_column_count(st); ++c) {
-      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, c));
-      if (c) rows += '|';
-      rows.append(text ? text : "<null>", text ? static_cast<std::size_t>(sqlite3_column_bytes(st, c)) : 6);
+  for (const char* next = sql.c_str(); *next != '\0';) {
+    sqlite3_stmt* st = nullptr;
+    d.Check(sqlite3_prepare_v2(d.db, next, -1, &st, &next));
+    while (st != nullptr && sqlite3_step(st) == SQLITE_ROW) {
+      for (int c = 0; c < sqlite3_column_count(st); ++c) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, c));
+        if (c) rows += '|';
+        rows.append(text ? text : "<null>", text ? static_cast<std::size_t>(sqlite3_column_bytes(st, c)) : 6);
+      }
+      rows += '\n';
     }
-    rows += '\n';
+    sqlite3_finalize(st);
   }
-  sqlite3_finalize(st);
   return rows;
 }
 
@@ -200,9 +202,11 @@ Exit RunProcess(const std::string& program, const Call& call, Output output, con
   argv.push_back(nullptr);
   envp.push_back(nullptr);
   Streams streams(call.body, output);
+  const int errors = MemoryFile("");
   const pid_t pid = ::fork();
   if (pid == 0) {
-    if (::dup2(streams.in, 0) < 0 || ::dup2(streams.out[1], 1) < 0) ::_exit(126);
+    if (::dup2(streams.in, 0) < 0 || ::dup2(streams.out[1], 1) < 0 || ::dup2(errors, 2) < 0) ::_exit(126);
+    if (!call.dir.empty() && ::chdir(call.dir.c_str()) != 0) ::_exit(126);
     if (user && (::setgroups(0, nullptr) != 0 || ::setgid(user->second) != 0 || ::setuid(user->first) != 0))
       ::_exit(126);
     ::execve(program.c_str(), argv.data(), envp.data());
@@ -210,9 +214,13 @@ Exit RunProcess(const std::string& program, const Call& call, Output output, con
   }
   int status = 0;
   if (output == Output::kFile) ::waitpid(pid, &status, 0);
-  Exit result{streams.Finish()};
+  Exit result;
+  result.output = streams.Finish();
   if (output == Output::kPipe) ::waitpid(pid, &status, 0);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  ::lseek(errors, 0, SEEK_SET);
+  result.errors = ReadAll(errors);
+  ::close(errors);
   return result;
 }
 

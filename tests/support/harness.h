@@ -35,7 +35,8 @@ class Site {
   void Write(const std::string& name, const std::string& bytes) const;
   std::string Read(const std::string& name) const;
   long long Seed(const Ad& ad) const;  // returns the new ad's ID
-  // Runs `sql` on qb.db: every row, its columns joined by '|', one per line.
+  // Runs the statements of `sql` on qb.db: every row, its columns joined by
+  // '|', one per line.
   std::string Query(const std::string& sql) const;
   // Copies the program into the site as qbcgi.exe (for runs as a process).
   std::string InstallProgram(const std::string& name = "qbcgi.exe") const;
@@ -47,6 +48,7 @@ class Site {
 struct Call {
   std::map<std::string, std::string> env;
   std::string body;
+  std::string dir = "";  // a process's working directory; "" for ours
 };
 // A GET of `query`; a form POST of `body` to `query` (CONTENT_LENGTH its size).
 Call Get(const std::string& query);
@@ -62,10 +64,10 @@ inline constexpr long long kNow = 1773489600;
 std::string RunRequest(const Site& site, const Call& call, Output output = Output::kFile);
 
 struct Exit {
-  std::string output;
-  int status = -1;  // exit status, -1 when killed
+  std::string output, errors;  // standard output and standard error
+  int status = -1;              // exit status, -1 when killed
 };
-// Runs `program` as a CGI process with `call`'s environment only, extra
+// Runs `program` as a process with `call`'s environment only, extra
 // command-line words, optionally as another user (the caller being root).
 Exit RunProcess(const std::string& program, const Call& call, Output output,
                 const std::vector<std::string>& args = {},
