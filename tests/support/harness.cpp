@@ -52,7 +52,10 @@ namespace {
 
 struct Db {
   explicit Db(const std::string& path, int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) {
-    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) throw std::runtime_error("cannot open " + path);
+    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+      sqlite3_close(db);  // a failed open still allocates a handle
+      throw std::runtime_error("cannot open " + path);
+    }
     sqlite3_busy_timeout(db, 10000);
   }
   ~Db() { sqlite3_close(db); }
