@@ -22,6 +22,12 @@ TEST(Program, IgnoresArgumentsAndServesTheSiteItWasStartedFrom) {
   std::filesystem::create_symlink(program, other.Path("qbcgi.exe"));
   const Exit linked = RunProcess(other.Path("qbcgi.exe"), Get("action=Main"), Output::kFile);
   EXPECT_NE(linked.output.find("color=\"red\">7</font>"), std::string::npos) << linked.output;
+  // Started by a bare name from elsewhere, it finds its site beside its file.
+  Call bare = Get("action=Main");
+  bare.name = "qbcgi.exe";
+  bare.dir = "/";
+  const std::string found = RunProcess(program, bare, Output::kFile).output;
+  EXPECT_EQ(found, Golden("main.html", found));
   // An error after the page began: on a file the error page replaces it, on a pipe it follows.
   const std::string onFile = RunProcess(program, Get("Action=List&Cat=9"), Output::kFile).output;
   EXPECT_EQ(onFile, Golden("error_9_cat.html", onFile));
@@ -47,8 +53,13 @@ TEST(Program, ASiteItMayNotWriteListsButPlacesNothing) {
   ASSERT_EQ(::chmod(site.Dir().c_str(), 0755), 0);
   site.Seed(Ad{});
   site.Seed(Ad{.Item = "Old bike", .Expire = "2000-01-01"});
-  ASSERT_EQ(::chmod(site.Path("qb.db").c_str(), 0444), 0);
+  // A store it may write in a directory it may not: nothing can be made
+  // beside the store, so it is read as it is.
+  ASSERT_EQ(::chmod(site.Path("qb.db").c_str(), 0666), 0);
   ASSERT_EQ(::chmod(site.Dir().c_str(), 0555), 0);
+  const Exit beside = RunProcess(program, Get("Action=List&Cat=1"), Output::kPipe, {}, user);
+  EXPECT_EQ(beside.output, Golden("list_read_only_store.html", beside.output));
+  ASSERT_EQ(::chmod(site.Path("qb.db").c_str(), 0444), 0);
   placed = RunProcess(program, add, Output::kFile, {}, user);
   EXPECT_EQ(placed.output, Golden("error_3008_read_only_store.html", placed.output));
   // The listing is the whole answer; the purge it cannot do is only logged.

@@ -162,20 +162,25 @@ TEST(Store, RecordsetsAndTheirClosingRules) {
   AddAd(*db, {{"Name", "Ann"}, {"Price", "7"}});
   sellers->SetParameter("pName", "ANN");
   auto ads = sellers->OpenRecordset();
-  std::string name = "DESC";  // one buffer holding one name after another
+  std::string name = "Desc";  // one buffer holding one name after another
   EXPECT_EQ(ads->Field(name), "Brass");
   name = "Price";
   EXPECT_TRUE(ads->FieldIsNull(name));
-  EXPECT_FALSE(ads->FieldIsNull("Desc"));
+  EXPECT_FALSE(ads->FieldIsNull("ID"));
   ads->MoveNext();
   EXPECT_EQ(ads->Field(name), "7");
-  EXPECT_TRUE(ads->FieldIsNull("desc"));
+  EXPECT_TRUE(ads->FieldIsNull("DESC"));
+  EXPECT_EQ(Raised([&] { db->CreateQueryDef("SELECT Item FROM QB")->OpenRecordset()->Edit(); }).first,
+            kErrItemNotFound);  // an edit must know its ad
+  ads->Edit();
+  ads->SetField("Item", "dropped");  // an edit begun again starts afresh
   ads->Edit();
   ads->SetField("Price", "8");
   ads->Update();  // the read ends before the write
   EXPECT_EQ(ads->Field("price"), "8");
   EXPECT_EQ(Raised([&] { ads->MoveNext(); }).first, kErrInvalidArgument);
   EXPECT_EQ(Rows(*db, kShowAll, {}, {}, "Price"), (Texts{"", "8"}));
+  EXPECT_EQ(Rows(*db, kShowAll, {}, {}, "Item"), (Texts{"", ""}));
   auto rs = sellers->OpenRecordset();
   sellers->SetParameter("pName", "Bob");
   EXPECT_EQ(Raised([&] { rs->Field("ID"); }).first, kErrObjectClosed);

@@ -149,7 +149,7 @@ namespace {
 // end a thread drains; Finish() gives everything written.
 class Streams {
  public:
-  Streams(const std::string& body, Output output) : in(MemoryFile(body)) {
+  Streams(const Call& call, Output output) : in(call.bodyFd >= 0 ? call.bodyFd : MemoryFile(call.body)) {
     if (output == Output::kFile) {
       out[1] = MemoryFile("");
     } else {
@@ -181,7 +181,7 @@ class Streams {
 }  // namespace
 
 std::string RunRequest(const Site& site, const Call& call, Output output) {
-  Streams streams(call.body, output);
+  Streams streams(call, output);
   {
     qb::Request req(site.Dir(), "qbcgi", streams.in, streams.out[1], [&call](const char* name) -> const char* {
       auto it = call.env.find(name);
@@ -196,7 +196,7 @@ std::string RunRequest(const Site& site, const Call& call, Output output) {
 
 Exit RunProcess(const std::string& program, const Call& call, Output output, const std::vector<std::string>& args,
                 std::optional<std::pair<uid_t, gid_t>> user) {
-  std::vector<std::string> strings{program};
+  std::vector<std::string> strings{call.name.empty() ? program : call.name};
   strings.insert(strings.end(), args.begin(), args.end());
   const std::size_t argc = strings.size();
   for (const auto& [k, v] : call.env) strings.push_back(k + "=" + v);
@@ -204,7 +204,7 @@ Exit RunProcess(const std::string& program, const Call& call, Output output, con
   for (std::size_t i = 0; i < strings.size(); ++i) (i < argc ? argv : envp).push_back(strings[i].data());
   argv.push_back(nullptr);
   envp.push_back(nullptr);
-  Streams streams(call.body, output);
+  Streams streams(call, output);
   const int errors = MemoryFile("");
   const pid_t pid = ::fork();
   if (pid == 0) {

@@ -48,7 +48,9 @@ class Site {
 struct Call {
   std::map<std::string, std::string> env;
   std::string body;
-  std::string dir = "";  // a process's working directory; "" for ours
+  std::string dir = "";   // a process's working directory; "" for ours
+  std::string name = "";  // the name a process is started by; "" for its path
+  int bodyFd = -1;        // a pipe to read the body from instead of `body`
 };
 // A GET of `query`; a form POST of `body` to `query` (CONTENT_LENGTH its size).
 Call Get(const std::string& query);
