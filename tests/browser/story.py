@@ -32,21 +32,18 @@ MARKUP = """return document.querySelectorAll('img[src="x"]').length ||
 
 
 def serve(site):  # lays out a site in `site`, serves it: returns (server, base address)
-    for _ in range(3):  # another process may take the port before lighttpd binds it
-        with socket.socket() as s:
-            s.bind(('127.0.0.1', 0))
-            port = s.getsockname()[1]
-        conf = subprocess.check_output([HERE.parent.parent / 'scripts/lighttpd-site', '--dir', site,
-                                        '--port', str(port), '--program', sys.argv[1], '--fresh'], text=True)
-        server = subprocess.Popen([LIGHTTPD, '-D', '-f', conf.strip()])
-        deadline = time.monotonic() + 10
-        while server.poll() is None and time.monotonic() < deadline:
-            with socket.socket() as probe:
-                if probe.connect_ex(('127.0.0.1', port)) == 0:
-                    return server, f'http://127.0.0.1:{port}/'
-            time.sleep(0.1)
-        server.kill()
-        server.wait()
+    with socket.socket() as s:
+        s.bind(('127.0.0.1', 0))
+        port = s.getsockname()[1]
+    conf = subprocess.check_output([HERE.parent.parent / 'scripts/lighttpd-site', '--dir', site, '--port', str(port),
+                                    '--program', sys.argv[1], '--fresh'], text=True)
+    server, deadline = subprocess.Popen([LIGHTTPD, '-D', '-f', conf.strip()]), time.monotonic() + 10
+    while server.poll() is None and time.monotonic() < deadline:
+        with socket.socket() as probe:
+            if probe.connect_ex(('127.0.0.1', port)) == 0:
+                return server, f'http://127.0.0.1:{port}/'
+        time.sleep(0.1)
+    server.kill()
     sys.exit('browser test: lighttpd did not start')
 
 
@@ -133,8 +130,7 @@ def main():
     with tempfile.TemporaryDirectory() as site, tempfile.TemporaryDirectory(ignore_cleanup_errors=True) as profile:
         server, base = serve(site)
         try:
-            b = browser(profile)
-            shots = iter(range(1, 100))
+            b, shots = browser(profile), iter(range(1, 100))
             shot = lambda name: b.save_screenshot(str(artifacts / f'story-{next(shots):02d}-{name}.png'))
             try:
                 story(b, base, shot)

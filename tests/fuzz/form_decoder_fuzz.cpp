@@ -1,11 +1,5 @@
-// Fuzzes the form decoder. The input is a body, then after its first LF a
-// query string, decoded in that order as a request does. Rules checked:
-// UrlDecode succeeds or raises kErrUrlDecode, never lengthens its text, turns
-// text without "%" into itself with "+" as blanks, and decodes any bytes
-// escaped one by one (hex digits in either case) back to themselves;
-// ParsePairs reserves one entry per "="; a lookup raises kErrOverflow exactly
-// when there are more entries than it can count, and otherwise gives the
-// first entry's value first.
+// Fuzzes the form decoder on a body, then after its first LF a query string,
+// decoded in that order as a request does; the rules are the checks below.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>

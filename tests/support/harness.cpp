@@ -1,12 +1,16 @@
 #include "support/harness.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <grp.h>
 #include <sqlite3.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +18,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "gateway/qb_error.h"
 #include "gateway/request.h"
 #include "gateway/run_main.h"
 
@@ -21,7 +26,7 @@ namespace qbtest {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const std::string& path) {
+static std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();
@@ -73,6 +78,8 @@ int MemoryFile(const std::string& bytes) {
   return fd;
 }
 
+}  // namespace
+
 std::string ReadAll(int fd) {
   std::string all;
   char buffer[65536];
@@ -80,7 +87,14 @@ std::string ReadAll(int fd) {
   return all;
 }
 
-}  // namespace
+std::pair<int, std::string> Raised(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const qb::QbError& e) {
+    return {e.Number(), e.Description()};
+  }
+  return {0, ""};
+}
 
 long long Site::Seed(const Ad& ad) const {
   Db d(Path("qb.db"));
@@ -145,19 +159,23 @@ Call Post(const std::string& query, const std::string& body) {
 
 namespace {
 
-// The body on a memory file, the output on another or on a pipe whose other
-// end a thread drains; Finish() gives everything written.
+// The body on a memory file, or trickled through a pipe; the output on
+// another or on a pipe whose other end a thread drains; Finish() gives
+// everything written.
 class Streams {
  public:
-  Streams(const Call& call, Output output) : in(call.bodyFd >= 0 ? call.bodyFd : MemoryFile(call.body)) {
-    if (output == Output::kFile) {
+  Streams(const Call& call, Output output) : in(call.trickle ? Trickle(call.body) : MemoryFile(call.body)) {
+    if (output != Output::kPipe) {
       out[1] = MemoryFile("");
+      if (output == Output::kAppendingFile) ::fcntl(out[1], F_SETFL, O_APPEND);
     } else {
       if (::pipe(out) != 0) throw std::runtime_error("pipe failed");
       reader_ = std::thread([this] { piped_ = ReadAll(out[0]); });
     }
   }
   std::string Finish() {
+    answered_ = true;
+    if (writer_.joinable()) writer_.join();
     ::close(in);
     if (reader_.joinable()) {
       ::close(out[1]);
@@ -170,10 +188,38 @@ class Streams {
     ::close(out[1]);
     return written;
   }
+  std::atomic<bool> answered_{false};
+  std::thread writer_;
   int in;
   int out[2] = {-1, -1};
 
  private:
+  // 500 bytes at a time, while SIGUSR1, which interrupts a waiting read
+  // rather than restarting it, comes to this thread every 0.2 ms.
+  int Trickle(const std::string& body) {
+    int p[2];
+    struct sigaction quiet {};
+    quiet.sa_handler = [](int) {};
+    if (::pipe(p) != 0 || ::sigaction(SIGUSR1, &quiet, nullptr) != 0) throw std::runtime_error("pipe failed");
+    writer_ = std::thread([this, body, fd = p[1], reader = ::pthread_self()] {
+      sigset_t usr1;
+      sigemptyset(&usr1);
+      sigaddset(&usr1, SIGUSR1);
+      ::pthread_sigmask(SIG_BLOCK, &usr1, nullptr);
+      bool open = true;
+      for (std::size_t tick = 1, at = 0; !answered_; ++tick, std::this_thread::sleep_for(std::chrono::microseconds(200))) {
+        ::pthread_kill(reader, SIGUSR1);
+        if (tick % 25 != 0 || !open) continue;
+        if (at < body.size() && ::write(fd, body.data() + at, std::min<std::size_t>(500, body.size() - at)) > 0) {
+          at += 500;
+        } else {
+          open = ::close(fd) != 0;  // the end, or a failed write: the body ends here
+        }
+      }
+      if (open) ::close(fd);
+    });
+    return p[0];
+  }
   std::thread reader_;
   std::string piped_;
 };
@@ -191,6 +237,12 @@ std::string RunRequest(const Site& site, const Call& call, Output output) {
     req.now = [] { return kNow; };
     qb::RunMain(req);
   }
+  return streams.Finish();
+}
+
+std::string Capture(Output output, const std::function<void(int fd)>& write) {
+  Streams streams(Call{}, output);
+  write(streams.out[1]);
   return streams.Finish();
 }
 
@@ -216,7 +268,7 @@ Exit RunProcess(const std::string& program, const Call& call, Output output, con
     ::_exit(127);
   }
   int status = 0;
-  if (output == Output::kFile) ::waitpid(pid, &status, 0);
+  if (output != Output::kPipe) ::waitpid(pid, &status, 0);
   Exit result;
   result.output = streams.Finish();
   if (output == Output::kPipe) ::waitpid(pid, &status, 0);

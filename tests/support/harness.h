@@ -4,6 +4,7 @@
 // in this process (output to a memory file or a pipe) or as a real CGI process.
 #include <sys/types.h>
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -35,8 +36,7 @@ class Site {
   void Write(const std::string& name, const std::string& bytes) const;
   std::string Read(const std::string& name) const;
   long long Seed(const Ad& ad) const;  // returns the new ad's ID
-  // Runs the statements of `sql` on qb.db: every row, its columns joined by
-  // '|', one per line.
+  // Runs the statements of `sql` on qb.db: each row a line, its columns joined by '|'.
   std::string Query(const std::string& sql) const;
   // Copies the program into the site as qbcgi.exe (for runs as a process).
   std::string InstallProgram(const std::string& name = "qbcgi.exe") const;
@@ -50,13 +50,13 @@ struct Call {
   std::string body;
   std::string dir = "";   // a process's working directory; "" for ours
   std::string name = "";  // the name a process is started by; "" for its path
-  int bodyFd = -1;        // a pipe to read the body from instead of `body`
+  bool trickle = false;   // the body through a pipe in pieces, signals breaking into every wait
 };
 // A GET of `query`; a form POST of `body` to `query` (CONTENT_LENGTH its size).
 Call Get(const std::string& query);
 Call Post(const std::string& query, const std::string& body);
 
-enum class Output { kFile, kPipe };
+enum class Output { kFile, kAppendingFile, kPipe };
 
 // Today as the in-process runs see it: 3/14/2026; and the time, noon UTC.
 inline constexpr int kToday[3] = {2026, 3, 14};
@@ -64,6 +64,8 @@ inline constexpr long long kNow = 1773489600;
 
 // The whole response of one request run in this process.
 std::string RunRequest(const Site& site, const Call& call, Output output = Output::kFile);
+// Everything `write` writes on an output of that kind.
+std::string Capture(Output output, const std::function<void(int fd)>& write);
 
 struct Exit {
   std::string output, errors;  // standard output and standard error
@@ -75,10 +77,11 @@ Exit RunProcess(const std::string& program, const Call& call, Output output,
                 const std::vector<std::string>& args = {},
                 std::optional<std::pair<uid_t, gid_t>> user = std::nullopt);
 
-// tests/golden/NAME; with QB_UPDATE_GOLDEN set, `actual` is written there
-// first, so a changed page shows in review.
+// tests/golden/NAME, which QB_UPDATE_GOLDEN rewrites with `actual` first.
 std::string Golden(const std::string& name, const std::string& actual);
 
-std::string ReadFile(const std::string& path);
+std::string ReadAll(int fd);  // up to the end of its input
+// The number and description of the QbError `f` raises; 0 and "" for none.
+std::pair<int, std::string> Raised(const std::function<void()>& f);
 
 }  // namespace qbtest
