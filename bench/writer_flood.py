@@ -1,0 +1,155 @@
+#!/usr/bin/env python3
+"""Floods a fresh site with writers through lighttpd and checks that no confirmed ad is lost.
+
+Lays out a fresh site with scripts/lighttpd-site and serves it with lighttpd. Each of --clients
+threads keeps one HTTP connection alive and places ads (Action=ADD with Item, Name, Category and a
+password) in a loop for --seconds, every ad with its own Item text. Each answer counts as a
+confirmation ("Your Ad has been Entered Successfully!"), an error page (the board's internal-error
+page with its error number, or any page that speaks of a locked or busy store) or another failure
+(another page, no answer, a broken connection). Prints confirmed ads per second and the answer
+times, then checks the store: every confirmed ad stored, no ad stored whose placing got an error
+page, PRAGMA integrity_check ok.
+
+With --delete-race, 3 clients place ads while 3 others keep posting Action=Delete with a wrong
+password for the IDs the next ads will get (the highest stored ID + 1, + 2, + 3, read from the
+store before each round); no delete may succeed and no confirmed ad may be missing at the end.
+
+    bench/writer_flood.py [--clients 32] [--seconds 20] [--port N] [--program build/qbcgi]
+    bench/writer_flood.py --delete-race [--seconds 20]
+
+Exits 1 when an ad was lost, a delete succeeded, the store is damaged or any error page came.
+"""
+import argparse, collections, http.client, os, re, shutil, socket, sqlite3, subprocess, sys
+import tempfile, threading, time, urllib.parse
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+CONFIRMED = "Your Ad has been Entered Successfully!"
+ERROR_PAGE = re.compile(r"internal error has occurred:|Error Number =|locked|busy", re.I)
+
+
+class Client:
+    """One keep-alive connection; a broken one is opened again for the next request."""
+
+    def __init__(self, port):
+        self.port, self.conn = port, None
+
+    def post(self, query, form):
+        if self.conn is None:
+            self.conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=60)
+        try:
+            self.conn.request("POST", "/qbcgi.exe?" + query, urllib.parse.urlencode(form),
+                              {"Content-Type": "application/x-www-form-urlencoded"})
+            return self.conn.getresponse().read().decode("latin-1"), None
+        except (OSError, http.client.HTTPException) as e:
+            self.conn.close()
+            self.conn = None
+            return "", type(e).__name__
+
+
+class Flood:
+    def __init__(self, port, deadline):
+        self.port, self.deadline = port, deadline
+        self.lock = threading.Lock()
+        self.counts, self.confirmed, self.refused, self.times = collections.Counter(), [], [], []
+
+    def placer(self, n):
+        client, i = Client(self.port), 0
+        while time.monotonic() < self.deadline:
+            item = "flood-%d-%d" % (n, i)
+            i += 1
+            started = time.monotonic()
+            text, failure = client.post("Action=ADD", {"Category": "Boats", "Item": item, "Name": "flood %d" % n,
+                                                       "Password": "pw%d" % n, "Price": "1", "Desc": "x" * 200})
+            kind = ("confirmed" if CONFIRMED in text else "error page" if ERROR_PAGE.search(text) else
+                    "failure: " + (failure or "other page"))
+            with self.lock:
+                self.times.append(time.monotonic() - started)
+                self.counts[kind] += 1
+                (self.confirmed if kind == "confirmed" else self.refused if kind == "error page" else []).append(item)
+
+    def deleter(self, n, db_path):
+        client, db = Client(self.port), sqlite3.connect("file:%s?mode=ro" % db_path, uri=True, timeout=30)
+        while time.monotonic() < self.deadline:
+            top = db.execute("SELECT coalesce(max(ID), 0) FROM QB").fetchone()[0]
+            for ahead in (1, 2, 3):
+                text, failure = client.post("Action=Delete", {"ID": str(top + ahead), "pw": "WRONG%d" % n,
+                                                              "Item": "race"})
+                kind = ("DELETED" if "was deleted successfully" in text else
+                        "no such ad" if "there is no ad with that ID" in text else
+                        "wrong password" if "Invalid Password!" in text else
+                        "too many tries" if "Too many wrong passwords!" in text else
+                        "error page" if ERROR_PAGE.search(text) else "failure: " + (failure or "other page"))
+                with self.lock:
+                    self.counts["delete: " + kind] += 1
+        db.close()
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--clients", type=int, default=32)
+    parser.add_argument("--seconds", type=float, default=20)
+    parser.add_argument("--port", type=int, default=0, help="default: a free one")
+    parser.add_argument("--program", default=os.path.join(ROOT, "build", "qbcgi"))
+    parser.add_argument("--delete-race", action="store_true")
+    args = parser.parse_args()
+    placers = 3 if args.delete_race else args.clients
+    work = tempfile.mkdtemp(prefix="qb-flood-")
+    site, port, log_path = os.path.join(work, "site"), args.port or free_port(), os.path.join(work, "lighttpd.log")
+    db_path = os.path.join(site, "qb.db")
+    conf = subprocess.run([os.path.join(ROOT, "scripts", "lighttpd-site"), "--dir", site, "--port", str(port),
+                           "--program", os.path.abspath(args.program), "--banners", "n", "--fresh"],
+                          check=True, capture_output=True, text=True).stdout.strip()
+    print("load average at start: %.2f %.2f %.2f" % os.getloadavg())
+    with open(log_path, "wb") as log:
+        server = subprocess.Popen(["lighttpd", "-D", "-f", conf], stdout=log, stderr=log, stdin=subprocess.DEVNULL)
+    try:
+        for _ in range(100):  # the first page also creates the store
+            if "<html" in Client(port).post("Action=ShowAll", {"x": "1"})[0].lower():
+                break
+            time.sleep(0.1)
+        flood = Flood(port, time.monotonic() + args.seconds)
+        threads = [threading.Thread(target=flood.placer, args=(n,)) for n in range(placers)]
+        if args.delete_race:
+            threads += [threading.Thread(target=flood.deleter, args=(n, db_path)) for n in range(3)]
+        started = time.monotonic()
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        spent = time.monotonic() - started
+    finally:
+        server.terminate()
+        server.wait()
+
+    with sqlite3.connect(db_path) as db:
+        integrity = db.execute("PRAGMA integrity_check").fetchall()
+        stored = {row[0] for row in db.execute("SELECT Item FROM QB")}
+    lost = [item for item in flood.confirmed if item not in stored]
+    refused_but_stored = [item for item in flood.refused if item in stored]
+    with open(log_path, "rb") as f:
+        logged = len(re.findall(rb"qbcgi: action", f.read()))
+    times = sorted(flood.times) or [0.0]
+    print("%s: %d placing clients%s, %.1f s" % ("delete race" if args.delete_race else "writer flood", placers,
+                                                " + 3 deleting" if args.delete_race else "", spent))
+    print("  " + ", ".join("%s %d" % kv for kv in sorted(flood.counts.items())))
+    print("  %.1f confirmed ads/s; answer time median %.3f s, 99%% %.3f s, max %.3f s; %d error-log lines"
+          % (len(flood.confirmed) / spent, times[len(times) // 2], times[int(len(times) * 0.99)], times[-1], logged))
+    print("  store: %d ads, %d confirmed ads missing, %d refused ads stored, integrity_check %s"
+          % (len(stored), len(lost), len(refused_but_stored), integrity[0][0] if len(integrity) == 1 else integrity))
+    failed = (lost or refused_but_stored or integrity != [("ok",)] or flood.counts["error page"]
+              or flood.counts["delete: DELETED"] or flood.counts["delete: error page"] or not flood.confirmed)
+    if failed:
+        print("FAILED; site and lighttpd log kept in", work)
+    else:
+        shutil.rmtree(work, ignore_errors=True)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
