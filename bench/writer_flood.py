@@ -17,7 +17,8 @@ store before each round); no delete may succeed and no confirmed ad may be missi
     bench/writer_flood.py [--clients 32] [--seconds 20] [--port N] [--program build/qbcgi]
     bench/writer_flood.py --delete-race [--seconds 20]
 
-Exits 1 when an ad was lost, a delete succeeded, the store is damaged or any error page came.
+Needs lighttpd and a built qbcgi (cmake --build build). Exits 1 when an ad was lost, a delete
+succeeded, the store is damaged, or any answer was an error page, another page, or none at all.
 """
 import argparse, collections, http.client, os, re, shutil, socket, sqlite3, subprocess, sys
 import tempfile, threading, time, urllib.parse
@@ -142,7 +143,10 @@ def main():
           % (len(flood.confirmed) / spent, times[len(times) // 2], times[int(len(times) * 0.99)], times[-1], logged))
     print("  store: %d ads, %d confirmed ads missing, %d refused ads stored, integrity_check %s"
           % (len(stored), len(lost), len(refused_but_stored), integrity[0][0] if len(integrity) == 1 else integrity))
-    failed = (lost or refused_but_stored or integrity != [("ok",)] or flood.counts["error page"]
+    # Any answer that is neither a confirmation nor a refusal the board means to give (another page,
+    # a server error, a broken connection) fails the run as an error page does.
+    failures = sum(n for kind, n in flood.counts.items() if kind.startswith(("failure", "delete: failure")))
+    failed = (lost or refused_but_stored or integrity != [("ok",)] or flood.counts["error page"] or failures
               or flood.counts["delete: DELETED"] or flood.counts["delete: error page"] or not flood.confirmed)
     if failed:
         print("FAILED; site and lighttpd log kept in", work)
