@@ -114,7 +114,7 @@ def story(b, base, shot):
     page_text()
     assert AD['Item'] not in listing(), 'the deleted ad is gone'
     shot('deleted')
-    for name in ('qbcgi.cfg', 'qb.db'):
+    for name in ('qbcgi.cfg', 'qb.db', 'qb.db.lock'):
         try:
             status = urllib.request.urlopen(base + name).status
         except urllib.error.HTTPError as e:
