@@ -9,14 +9,16 @@ place ads, show all ads and look up sellers through the server. Meanwhile
 each command runs once and is timed. Category pages are left out of the load
 because they purge, and the purge command is to find the expired ads. Then:
 every placed ad whose confirmation arrived must be in the store, no request
-may have got an error page, every command must have exited 0, and an export
-of the final store imported into a new store must give the same rows. Prints
-the figures; exits 1 on any failure.
+may have got an error page or any other failed answer, every command must have
+exited 0, and an export of the final store imported into a new store must give
+the same rows. Prints the figures; exits 1 on any failure (keeping the work
+directory), else removes the work directory.
 """
 import argparse
 import http.client
 import os
 import random
+import shutil
 import socket
 import sqlite3
 import subprocess
@@ -43,12 +45,15 @@ class Load:
         conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=60)
         started = time.monotonic()
         conn.request(method, "/qbcgi.exe?" + query, body=body, headers=headers)
-        text = conn.getresponse().read().decode("latin-1")
+        response = conn.getresponse()
+        text = response.read().decode("latin-1")
         conn.close()
         with self.lock:
             self.latencies.append(time.monotonic() - started)
             if "The following internal error has occurred:" in text:
                 self.errors.append(text[text.find("<PRE>"):text.find("</PRE>")])
+            elif response.status != 200 or not text.rstrip().lower().endswith("</html>"):
+                self.errors.append("%s %s: HTTP %d, %d bytes" % (method, query, response.status, len(text)))
         return text
 
     def client(self, number):
@@ -175,7 +180,10 @@ def main():
         failures.append("export and import changed %d rows" % differ)
     for failure in failures:
         print("FAILED:", failure)
-    print("work directory:", work)
+    if failures:
+        print("work directory, kept:", work)
+    else:
+        shutil.rmtree(work, ignore_errors=True)
     sys.exit(1 if failures else 0)
 
 
