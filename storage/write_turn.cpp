@@ -24,11 +24,6 @@ using Clock = std::chrono::steady_clock;
 // lies before them, in the file's first bytes.
 constexpr off_t kFirstTicketByte = 4096;
 
-// How many writers may be past the queue at once. More than one, so that
-// the next writer is already awake and trying SQLite's lock when the one
-// before it commits, instead of first waiting for a core once the turn is
-// handed on; few, so that few poll SQLite's lock.
-constexpr std::uint64_t kWritersAtOnce = 16;
 
 // The signal that ends a wait at its deadline. Its handler does nothing: the
 // signal is only there to interrupt the wait.
@@ -125,7 +120,7 @@ bool WriteTurn::Take(Clock::time_point deadline) {
   if (TicketLock(fd_, F_OFD_SETLK, F_WRLCK, ticket_) != 0) return false;
   // A predecessor that gave up, or died, has unlocked its byte too: the wait
   // then ends early, and SQLite's lock still keeps the two writers apart.
-  if (WaitForRelease(fd_, ticket_ - kWritersAtOnce, deadline)) {
+  if (WaitForRelease(fd_, ticket_ - kAtOnce, deadline)) {
     held_ = true;
   } else {
     TicketLock(fd_, F_OFD_SETLK, F_UNLCK, ticket_);

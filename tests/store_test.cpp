@@ -203,8 +203,8 @@ TEST(Store, SixteenProcessesPlacingAdsOnANewStoreLoseNone) {
   EXPECT_EQ(site.Query("PRAGMA integrity_check"), "ok\n");
 }
 
-// Sixteen writers go past the queue at once; the seventeenth sleeps until the
-// first is done, here by dying with its turn held.
+// kAtOnce writers go past the queue at once; the next sleeps until the first
+// is done, here by dying with its turn held.
 TEST(Store, WritersQueueAndADeadOneHoldsUpNoOne) {
   Site site;
   const std::string lock = site.Path("qb.db.lock");
@@ -223,13 +223,13 @@ TEST(Store, WritersQueueAndADeadOneHoldsUpNoOne) {
   ASSERT_EQ(::read(taken[0], &byte, 1), 1);
   EXPECT_EQ(byte, 'y');
   std::vector<std::unique_ptr<WriteTurn>> turns;
-  for (int i = 1; i < 16; ++i) EXPECT_TRUE(turns.emplace_back(std::make_unique<WriteTurn>(lock))->Take(later())) << i;
+  for (auto i = 1u; i < WriteTurn::kAtOnce; ++i) EXPECT_TRUE(turns.emplace_back(std::make_unique<WriteTurn>(lock))->Take(later()));
   std::atomic<int> last = -1;
-  std::thread seventeenth([&] { last = WriteTurn(lock).Take(later()); });
+  std::thread next([&] { last = WriteTurn(lock).Take(later()); });
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_EQ(last, -1);
   ::close(die[1]);
-  seventeenth.join();
+  next.join();
   EXPECT_EQ(last, 1);
   ::waitpid(first, nullptr, 0);
 }
