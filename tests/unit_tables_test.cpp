@@ -18,7 +18,6 @@
 namespace qb {
 namespace {
 
-int ErrorOf(const std::function<void()>& f) { return qbtest::Raised(f).first; }
 
 TEST(FormDecoding, UrlDecode) {
   const std::pair<std::string, std::string> decoded[] = {
@@ -27,7 +26,7 @@ TEST(FormDecoding, UrlDecode) {
       {"%fF", "\xff"}};
   for (const auto& [in, out] : decoded) EXPECT_EQ(UrlDecode(in), out) << in;
   for (const char* bad : {"%", "abc%", "%G1", "%+4", "%-1", "a%%41"})
-    EXPECT_EQ(ErrorOf([bad] { UrlDecode(bad); }), kErrUrlDecode) << bad;
+    EXPECT_EQ(qbtest::Raised([bad] { UrlDecode(bad); }).first, kErrUrlDecode) << bad;
 }
 
 TEST(FormDecoding, PairsAndLookups) {
@@ -51,7 +50,7 @@ TEST(FormDecoding, PairsAndLookups) {
   }
   std::string many;  // a bad escape fails even beyond the entries a lookup can reach
   for (int i = 0; i < 65535; ++i) many += "f=1&";
-  EXPECT_EQ(ErrorOf([&] { FormPairs().ParsePairs(many + "g=%zz"); }), kErrUrlDecode);
+  EXPECT_EQ(qbtest::Raised([&] { FormPairs().ParsePairs(many + "g=%zz"); }).first, kErrUrlDecode);
 }
 
 TEST(ValueListReader, TextsNumbersAndTheirEnd) {
@@ -71,7 +70,7 @@ TEST(ValueListReader, TextsNumbersAndTheirEnd) {
     ValueListReader r(content, "t.cfg");
     for (const std::string& want : reads) {
       if (want[0] == '!') {
-        EXPECT_EQ(ErrorOf([&] { want == "!6" ? (void)r.NextNumber() : (void)r.NextText(); }), std::stoi(want.substr(1)))
+        EXPECT_EQ(qbtest::Raised([&] { want == "!6" ? (void)r.NextNumber() : (void)r.NextText(); }).first, std::stoi(want.substr(1)))
             << content;
       } else if (want[0] == '#') {
         EXPECT_EQ(r.NextNumber(), std::stoi(want.substr(1))) << content;
@@ -80,7 +79,7 @@ TEST(ValueListReader, TextsNumbersAndTheirEnd) {
       }
     }
   }
-  EXPECT_EQ(ErrorOf([] { ValueListReader::FromFile("/nonexistent/qbcgi.cfg", "qbcgi.cfg"); }), kErrFileNotFound);
+  EXPECT_EQ(qbtest::Raised([] { ValueListReader::FromFile("/nonexistent/qbcgi.cfg", "qbcgi.cfg"); }).first, kErrFileNotFound);
   EXPECT_EQ(BuildErrorText("x", 65001), "x Error Number =  65001");
   EXPECT_EQ(BuildErrorText("x", -2147467259), "x Error Number = -2147467259");
 }
@@ -120,7 +119,7 @@ TEST(AdDates, EveryMonthAndLeapYear) {
   for (const auto& [date, days] : {std::pair<CivilDate, std::int64_t>{{9999, 12, 31}, 1}, {{1, 1, 1}, -1},
                                    {{2026, 6, 1}, std::numeric_limits<std::int64_t>::max()},
                                    {{2026, 6, 1}, std::numeric_limits<std::int64_t>::min()}})
-    EXPECT_EQ(ErrorOf([d = date, n = days] { AddDays(d, n); }), kErrOverflow);
+    EXPECT_EQ(qbtest::Raised([d = date, n = days] { AddDays(d, n); }).first, kErrOverflow);
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);

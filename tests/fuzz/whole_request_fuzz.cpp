@@ -13,8 +13,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-
 const char* const kFiles[] = {"qbcgi.cfg", "cat.lst", "qbban.cfg"};
 const char* const kDefaults[] = {"admin@example.com\n30\nhttp://example.com/cgi-bin\nhttp://example.com/\nY\n#FFFFCC\n",
                                  qbtest::kCategories,
@@ -34,7 +32,7 @@ struct StartingSite : qbtest::Site {
     Seed({.Item = "Canoe", .Name = "Bob", .Price = "120", .Category = "Boats", .Password = "PW"});
     Seed({.Item = "Old lamp", .Expire = "2025-01-01"});
     qbtest::RunRequest(*this, qbtest::Get("action=ShowAll"));  // brings the schema up to date
-    fs::rename(Path("qb.db"), Path("start.db"));
+    std::filesystem::rename(Path("qb.db"), Path("start.db"));
   }
 };
 
@@ -61,9 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const char* name : {"REQUEST_METHOD", "QUERY_STRING", "CONTENT_LENGTH", "CONTENT_TYPE"}) {
     if (const std::string_view value = Cut(input, '\n'); value != "-") call.env[name] = value;
   }
-  fs::remove(site.Path("qb.db-journal"));
-  fs::remove(site.Path("qb.db"));
-  if (Cut(input, '\n') != "-") fs::copy_file(site.Path("start.db"), site.Path("qb.db"));
+  std::filesystem::remove(site.Path("qb.db-journal"));
+  std::filesystem::remove(site.Path("qb.db"));
+  if (Cut(input, '\n') != "-") std::filesystem::copy_file(site.Path("start.db"), site.Path("qb.db"));
   call.body = Cut(input, '\f');
   if (auto it = call.env.find("CONTENT_LENGTH"); it != call.env.end() && it->second == "*") {
     it->second = std::to_string(call.body.size());
