@@ -24,7 +24,6 @@ using Clock = std::chrono::steady_clock;
 // lies before them, in the file's first bytes.
 constexpr off_t kFirstTicketByte = 4096;
 
-
 // The signal that ends a wait at its deadline. Its handler does nothing: the
 // signal is only there to interrupt the wait.
 constexpr int kWakeSignal = SIGALRM;
@@ -66,11 +65,11 @@ bool WaitForRelease(int fd, std::uint64_t ticket, Clock::time_point deadline) {
 
   bool free = false;
   const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
-  itimerspec spec{};
-  spec.it_value.tv_sec = static_cast<time_t>(left / 1000000000);
-  spec.it_value.tv_nsec = static_cast<long>(left % 1000000000);
-  spec.it_interval.tv_nsec = 50 * 1000 * 1000;
-  if (left > 0 && ::timer_settime(timer, 0, &spec, nullptr) == 0) {
+  itimerspec timing{};
+  timing.it_value.tv_sec = static_cast<time_t>(left / 1000000000);
+  timing.it_value.tv_nsec = static_cast<long>(left % 1000000000);
+  timing.it_interval.tv_nsec = 50 * 1000 * 1000;
+  if (left > 0 && ::timer_settime(timer, 0, &timing, nullptr) == 0) {
     while (!free) {
       if (TicketLock(fd, F_OFD_SETLKW, F_RDLCK, ticket) == 0) {
         TicketLock(fd, F_OFD_SETLK, F_UNLCK, ticket);

@@ -27,7 +27,6 @@ using qbtest::Site;
 using Texts = std::vector<std::string>;
 using namespace queries;
 
-
 std::int64_t AddAd(Database& db, const std::vector<std::pair<std::string, std::string>>& fields) {
   auto table = db.OpenTable("QB");
   table->AddNew();

@@ -1,9 +1,9 @@
 #include "support/harness.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <pthread.h>
 #include <signal.h>
-#include <grp.h>
 #include <sqlite3.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -212,8 +212,9 @@ class Streams {
         if (tick % 25 != 0 || !open) continue;
         if (at < body.size() && ::write(fd, body.data() + at, std::min<std::size_t>(500, body.size() - at)) > 0) {
           at += 500;
-        } else {
-          open = ::close(fd) != 0;  // the end, or a failed write: the body ends here
+        } else {  // the end, or a failed write: the body ends here
+          ::close(fd);
+          open = false;
         }
       }
       if (open) ::close(fd);
