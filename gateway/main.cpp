@@ -1,14 +1,18 @@
-// The CGI program: one request per process. Command-line arguments are
-// ignored (some web servers pass words of the query string as arguments);
-// only the path the program was started by is used, to find its site.
+// The program: started by a web server as CGI it answers one request and
+// exits; started by a FastCGI process manager it stays resident and answers
+// request after request. Command-line arguments are ignored (some web
+// servers pass words of the query string as arguments); only the path the
+// program was started by is used, to find its site and to name it in links.
 #include <cstdlib>
 
 #include "gateway/program_location.h"
 #include "gateway/run_main.h"
+#include "resident/fastcgi_front_end.h"
 
 int main(int /*argc*/, char** argv) {
   qb::ProgramLocation location = qb::LocateProgram(argv[0]);
-  qb::Request req(location.directory, location.name, 0, 1,
+  if (qb::StartedAsFastCgi()) return qb::ServeFastCgi(location);
+  qb::Request req(location.directory, location.file, 0, 1,
                   [](const char* name) { return static_cast<const char*>(std::getenv(name)); });
   qb::RunMain(req);
   // The whole response is written, and no store transaction can be open

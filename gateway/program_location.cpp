@@ -24,9 +24,7 @@ ProgramLocation Split(const std::string& path) {
   std::size_t slash = path.rfind('/');
   ProgramLocation location;
   location.directory = slash == 0 ? std::string("/") : path.substr(0, slash);
-  std::string file = path.substr(slash + 1);
-  std::size_t dot = file.rfind('.');
-  location.name = (dot == std::string::npos || dot == 0) ? file : file.substr(0, dot);
+  location.file = path.substr(slash + 1);
   return location;
 }
 
@@ -41,7 +39,7 @@ ProgramLocation LocateProgram(const char* argv0) {
   }
   std::string executable = ExecutablePath();
   if (!executable.empty()) return Split(executable);
-  return ProgramLocation{CurrentDirectory(), "qbcgi"};
+  return ProgramLocation{CurrentDirectory(), "qbcgi.exe"};
 }
 
 }  // namespace qb

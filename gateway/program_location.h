@@ -5,7 +5,7 @@ namespace qb {
 
 struct ProgramLocation {
   std::string directory;  // where the site's data files lie
-  std::string name;       // the program's file name without its extension
+  std::string file;       // the program's file name, as it was started
 };
 
 // The directory and name of the file the web server executed, from the path

@@ -1,13 +1,17 @@
 #pragma once
 // Everything one request owns: settings, the captured CGI values and form
 // fields, the category and banner lists, the database slots and the output.
-// Nothing outlives it, so a whole request can run in-process (tests, tools)
-// as well as in its own CGI process.
+// Nothing outlives it, so a whole request can run in-process (tests, tools),
+// in its own CGI process, or as one of many in a resident process, which
+// makes a fresh Request for every request it answers. What outlives a
+// request (the store connection a resident process keeps) is lent to it.
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
+
+#include <unistd.h>
 
 #include "gateway/cgi_environment.h"
 #include "gateway/form_data.h"
@@ -15,6 +19,7 @@
 #include "gateway/site_config.h"
 #include "storage/ad_dates.h"
 #include "storage/database_slots.h"
+#include "storage/kept_store.h"
 
 namespace qb {
 
@@ -23,19 +28,35 @@ struct Banner {
   std::string LinkUrl;
 };
 
+// Reads up to `size` bytes of the request body into `into`: the number read,
+// 0 at the body's end, or -1 with errno set (EINTR: try again).
+using BodyReader = std::function<long(char* into, std::size_t size)>;
+
 struct Request {
+  // A CGI request: the body on `inputFd`, the response written to `outputFd`.
   Request(std::string programDirectory, std::string programFileName, int inputFd, int outputFd,
           EnvLookup environment)
       : programDir(std::move(programDirectory)),
-        programName(std::move(programFileName)),
-        inFd(inputFd),
+        programFile(std::move(programFileName)),
+        readBody([inputFd](char* into, std::size_t size) { return static_cast<long>(::read(inputFd, into, size)); }),
         env(std::move(environment)),
         out(outputFd) {}
+  // A request of a resident process: the response is held whole (out.Held()),
+  // and the store is opened on the connection `store` keeps between requests.
+  Request(std::string programDirectory, std::string programFileName, BodyReader body, EnvLookup environment,
+          KeptStore* store)
+      : programDir(std::move(programDirectory)),
+        programFile(std::move(programFileName)),
+        readBody(std::move(body)),
+        env(std::move(environment)),
+        keptStore(store),
+        out(HoldWhole{}) {}
 
-  // Where the site lives and what the program is called (without extension).
+  // Where the site lives, and the file name the program was started by,
+  // which the page links address.
   std::string programDir;
-  std::string programName;
-  int inFd;
+  std::string programFile;
+  BodyReader readBody;
   // Where error pages are logged (standard error, the web server's error log).
   int logFd = 2;
   EnvLookup env;
@@ -61,6 +82,8 @@ struct Request {
   std::array<Banner, 11> BannerList;  // entries 1 to 10
   std::string ActionName;
 
+  // Null in a CGI process, which opens the store afresh.
+  KeptStore* keptStore = nullptr;
   DatabaseSlots slots;
   ResponseWriter out;
 

@@ -73,7 +73,7 @@ void ReadFormData(Request& req) {
     // A pipe delivers what has arrived so far; read until the announced
     // length is in or the input ends. A failed read ends the body.
     while (got < body.size()) {
-      ssize_t n = ::read(req.inFd, body.data() + got, body.size() - got);
+      const long n = req.readBody(body.data() + got, body.size() - got);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
       got += static_cast<std::size_t>(n);

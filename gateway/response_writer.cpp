@@ -25,7 +25,7 @@ void ResponseWriter::SendStatusOk() { SendLine({"Status: 200 OK"}); }
 void ResponseWriter::SendContentType() { SendLine({"Content-type: text/html\n\n"}); }
 
 void ResponseWriter::Flush() {
-  if (buffer_.empty()) return;
+  if (buffer_.empty() || fd_ < 0) return;
   WriteAll(buffer_.data(), buffer_.size());
   buffer_.clear();
 }
@@ -43,6 +43,10 @@ void ResponseWriter::WriteAll(const char* data, std::size_t size) {
 }
 
 void ResponseWriter::Rewind() {
+  if (fd_ < 0) {
+    buffer_.clear();
+    return;
+  }
   int flags = ::fcntl(fd_, F_GETFL);
   bool appends = flags >= 0 && (flags & O_APPEND) != 0;
   if (::lseek(fd_, 0, SEEK_SET) == 0 && !appends) {
@@ -54,6 +58,7 @@ void ResponseWriter::Rewind() {
 }
 
 void ResponseWriter::CutHere() {
+  if (fd_ < 0) return;  // a held response ends where its writing stopped
   Flush();
   off_t position = ::lseek(fd_, 0, SEEK_CUR);
   if (position >= 0) {

@@ -5,6 +5,10 @@
 // response, on a regular file or a pipe, are exactly those of one write per
 // line: the error page's rewind and cut act as they would on unbuffered output.
 //
+// A resident process holds each response whole (HoldWhole) and hands it to
+// the web server when the request is done: the error page's rewind then
+// drops everything before it, as on a regular file.
+//
 // Safe by default: a piece made from a string literal is written as it
 // stands; a piece made from any other text (request or store values) is
 // HTML-escaped. Operator text from the settings and list files, which may
@@ -39,6 +43,9 @@ class Piece {
   bool escape_;
 };
 
+// Chooses the writer that keeps the whole response in memory.
+struct HoldWhole {};
+
 class ResponseWriter {
  public:
   // A write of kFlushSize and the line that reached it (kLineAllowance)
@@ -53,6 +60,7 @@ class ResponseWriter {
   // would copy the page several times and touch twice the memory, and fresh
   // memory pages are a measurable part of a request (bench/RESULTS.md).
   explicit ResponseWriter(int fd) : fd_(fd) { buffer_.reserve(kFlushSize + kLineAllowance); }
+  explicit ResponseWriter(HoldWhole) : fd_(-1) { buffer_.reserve(kFlushSize + kLineAllowance); }
   ~ResponseWriter() { Flush(); }
   ResponseWriter(const ResponseWriter&) = delete;
   ResponseWriter& operator=(const ResponseWriter&) = delete;
@@ -65,7 +73,8 @@ class ResponseWriter {
   // then the CR LF every line ends with, which opens the page body.
   void SendContentType();
 
-  // Writes out what is buffered. Write failures are not reported: a lost
+  // Writes out what is buffered (a writer that holds the response whole
+  // keeps it). Write failures are not reported: a lost
   // connection loses the rest of the page, and the request goes on.
   void Flush();
 
@@ -77,6 +86,8 @@ class ResponseWriter {
   void CutHere();
 
   int Fd() const { return fd_; }
+  // The response so far, when the writer holds it whole.
+  std::string_view Held() const { return buffer_; }
 
  private:
   void WriteAll(const char* data, std::size_t size);

@@ -48,7 +48,7 @@ void Dispatch(Request& req) {
   LoadCategoryList(req);
   if (req.config.BannersEnabled) LoadBannerList(req);
   req.ActionName = AsciiUpper(req.GetFormValue("Action"));
-  req.config.ScriptUrl += req.programName + ".exe";
+  req.config.ScriptUrl += req.programFile;
   // A bare address (no action at all) is a visit to the board: the main page.
   if (req.ActionName.empty()) {
     MainPage(req);

@@ -22,7 +22,7 @@ std::unique_ptr<Database> OpenSiteStore(const Invocation& inv, bool mayCreate) {
 }
 
 std::unique_ptr<Request> SiteRequest(const Invocation& inv) {
-  return std::make_unique<Request>(inv.siteDir, "qbcgi", -1, -1, [](const char*) -> const char* { return nullptr; });
+  return std::make_unique<Request>(inv.siteDir, "qbcgi.exe", -1, -1, [](const char*) -> const char* { return nullptr; });
 }
 
 std::vector<std::string> CategoryNames(const Invocation& inv) {

@@ -109,15 +109,10 @@ class Connection {
     return rc;
   }
 
-  // Statements still held by queries or recordsets keep the connection alive
-  // as a zombie until they are finalized; they are reset first so that it
-  // holds no lock in the meantime.
-  void Close() noexcept {
-    Detach();
-    sqlite3_close_v2(handle_);
-  }
-  // Closes this object without closing SQLite's connection, which the
-  // caller takes over; statements are reset all the same.
+  // Closes this object, but not SQLite's connection, which the caller
+  // closes or keeps. Statements still held by queries or recordsets are
+  // reset, so that the connection holds no lock meanwhile; they keep it
+  // alive, as a zombie when it is closed, until they are finalized.
   void Detach() noexcept {
     for (sqlite3_stmt* s = sqlite3_next_stmt(handle_, nullptr); s != nullptr; s = sqlite3_next_stmt(handle_, s)) {
       sqlite3_reset(s);
@@ -202,9 +197,10 @@ bool CannotWriteStore(const QbError& error) {
 
 // ---------------------------------------------------------------- Database
 
-Database::Database(sqlite3* db, std::string path, std::string displayName)
+Database::Database(sqlite3* db, std::string path, std::string displayName, KeptStore* kept,
+                   KeptStore::FileIdentity file)
     : db_(db), conn_(std::make_shared<Connection>(db, path, displayName)), path_(std::move(path)),
-      displayName_(std::move(displayName)) {
+      displayName_(std::move(displayName)), keptStore_(kept), file_(file) {
   // The handler's state lives in this Database's connection object; a
   // reopened handle is pointed at its new one, so the handler never reads the
   // state of an object that may be gone.
@@ -212,19 +208,39 @@ Database::Database(sqlite3* db, std::string path, std::string displayName)
 }
 
 Database::~Database() {
-  if (db_ != nullptr) conn_->Close();
-  if (kept_ != nullptr) sqlite3_close_v2(kept_);
+  if (db_ != nullptr) {
+    conn_->Detach();
+    Release(db_);
+  }
+  if (kept_ != nullptr) Release(kept_);
 }
 
-std::unique_ptr<Database> Database::Open(const std::string& path, const std::string& displayName) {
+void Database::Release(sqlite3* handle) noexcept {
+  if (keptStore_ != nullptr) {
+    keptStore_->Keep(handle, path_, file_);
+  } else {
+    sqlite3_close_v2(handle);
+  }
+}
+
+std::unique_ptr<Database> Database::Open(const std::string& path, const std::string& displayName, KeptStore* kept) {
+  const std::string context = "The ad store " + displayName + " could not be opened";
+  KeptStore::FileIdentity file;
+  if (kept != nullptr) {
+    if (sqlite3* handle = kept->Take(path, file)) {
+      std::unique_ptr<Database> db(new Database(handle, path, displayName, kept, file));
+      // Another program may have put an older store in its place.
+      schema::EnsureCurrent(handle, context);
+      return db;
+    }
+  }
   sqlite3* handle = nullptr;
   // A connection is only ever used by the thread that opened it, so it does
   // without SQLite's per-connection mutex (taken at every column read).
   const int rc = sqlite3_open_v2(path.c_str(), &handle,
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   // Owning the handle at once closes it again on any failure below.
-  std::unique_ptr<Database> db(new Database(handle, path, displayName));
-  const std::string context = "The ad store " + displayName + " could not be opened";
+  std::unique_ptr<Database> db(new Database(handle, path, displayName, kept, file));
   if (rc != SQLITE_OK) throw StoreError(handle, rc, context);
 
   // The store keeps SQLite's default rollback journal rather than WAL: setting
@@ -252,8 +268,8 @@ std::unique_ptr<QueryDef> Database::CreateQueryDef(std::string_view sql) {
 
 void Database::Close() {
   conn_->Use();
-  conn_->Close();
-  db_ = nullptr;
+  conn_->Detach();
+  Release(std::exchange(db_, nullptr));
 }
 
 void Database::CloseKeepingConnection() {
@@ -264,9 +280,10 @@ void Database::CloseKeepingConnection() {
 
 std::unique_ptr<Database> Database::Reopen() {
   if (db_ != nullptr) throw QbError(kErrInvalidArgument, "Reopen needs a closed database");
-  if (kept_ == nullptr) return Open(path_, displayName_);
+  if (kept_ == nullptr) return Open(path_, displayName_, keptStore_);
   // Functions, busy timeout and schema check were applied when it was opened.
-  return std::unique_ptr<Database>(new Database(std::exchange(kept_, nullptr), path_, displayName_));
+  return std::unique_ptr<Database>(
+      new Database(std::exchange(kept_, nullptr), path_, displayName_, keptStore_, file_));
 }
 
 // ---------------------------------------------------------------- QueryDef

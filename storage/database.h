@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "storage/kept_store.h"
+
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -36,8 +38,11 @@ class Database {
   // other processes, with a busy timeout so that concurrent requests wait for
   // one another instead of failing. `displayName` names the file in error
   // descriptions (never the full server path).
-  static std::unique_ptr<Database> Open(const std::string& path,
-                                        const std::string& displayName = "qb.db");
+  // With `kept`, the connection that a resident process keeps between
+  // requests is used when it is still good for the file, and is given back
+  // to `kept` when this database closes, instead of being closed.
+  static std::unique_ptr<Database> Open(const std::string& path, const std::string& displayName = "qb.db",
+                                        KeptStore* kept = nullptr);
   ~Database();
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
@@ -65,13 +70,17 @@ class Database {
   std::unique_ptr<Database> Reopen();
 
  private:
-  Database(sqlite3* db, std::string path, std::string displayName);
+  Database(sqlite3* db, std::string path, std::string displayName, KeptStore* kept, KeptStore::FileIdentity file);
+  // Closes SQLite's connection `handle`, or gives it back to kept_.
+  void Release(sqlite3* handle) noexcept;
   sqlite3* db_;
   // Outlives the Database while statements or recordsets made from it do.
   std::shared_ptr<Connection> conn_;
   std::string path_;
   std::string displayName_;
   sqlite3* kept_ = nullptr;  // the connection CloseKeepingConnection kept
+  KeptStore* keptStore_;     // where the connection goes when closed, or null
+  KeptStore::FileIdentity file_;
 };
 
 class QueryDef {

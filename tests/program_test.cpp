@@ -17,15 +17,15 @@ TEST(Program, IgnoresArgumentsAndServesTheSiteItWasStartedFrom) {
   Site site, other(std::string(kConfig).replace(std::string(kConfig).find("\n30\n"), 4, "\n7\n"));
   const std::string program = site.InstallProgram();
   // Started by a bare name from elsewhere, it finds its site beside its file.
-  Call bare = Get("action=Main");
-  bare.name = "qbcgi.exe";
-  bare.dir = "/";
+  const Call bare{.env = Get("action=Main").env, .body = "", .dir = "/", .name = "qbcgi.exe"};
   const Exit main = RunProcess(program, bare, Output::kPipe, {"ignored", "-x", "action=Show"});
   EXPECT_EQ(main.status, 0);
   EXPECT_EQ(main.output, Golden("main.html", main.output));
-  std::filesystem::create_symlink(program, other.Path("qbcgi.exe"));
-  const Exit linked = RunProcess(other.Path("qbcgi.exe"), Get("action=Main"), Output::kFile);
+  // Through a link of another name: the link's site, and pages that link to that name.
+  std::filesystem::create_symlink(program, other.Path("board.cgi"));
+  const Exit linked = RunProcess(other.Path("board.cgi"), Get("action=Main"), Output::kFile);
   EXPECT_NE(linked.output.find("color=\"red\">7</font>"), std::string::npos) << linked.output;
+  EXPECT_NE(linked.output.find("\"http://example.com/cgi-bin/board.cgi?Action=NewItem\""), std::string::npos);
   // An error after the page began: on a file the error page replaces it, on a pipe it follows.
   const Exit onFile = RunProcess(program, Get("Action=List&Cat=9"), Output::kFile);
   EXPECT_EQ(onFile.output, Golden("error_9_cat.html", onFile.output));

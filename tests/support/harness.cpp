@@ -228,17 +228,26 @@ class Streams {
 }  // namespace
 
 std::string RunRequest(const Site& site, const Call& call, Output output) {
-  Streams streams(call, output);
-  {
-    qb::Request req(site.Dir(), "qbcgi", streams.in, streams.out[1], [&call](const char* name) -> const char* {
-      auto it = call.env.find(name);
-      return it == call.env.end() ? nullptr : it->second.c_str();
-    });
+  Streams streams(call, output == Output::kResident ? Output::kFile : output);
+  const qb::EnvLookup env = [&call](const char* name) -> const char* {
+    auto it = call.env.find(name);
+    return it == call.env.end() ? nullptr : it->second.c_str();
+  };
+  const auto run = [](qb::Request&& req) {
     req.today = [] { return qb::CivilDate{kToday[0], kToday[1], kToday[2]}; };
     req.now = [] { return kNow; };
     qb::RunMain(req);
+    return std::string(req.out.Held());
+  };
+  if (output != Output::kResident) {
+    run(qb::Request(site.Dir(), "qbcgi.exe", streams.in, streams.out[1], env));
+    return streams.Finish();
   }
-  return streams.Finish();
+  const std::string held = run(qb::Request(
+      site.Dir(), "qbcgi.exe", [in = streams.in](char* into, std::size_t size) { return ::read(in, into, size); }, env,
+      &site.Resident()));
+  streams.Finish();
+  return held;
 }
 
 std::string Capture(Output output, const std::function<void(int fd)>& write) {

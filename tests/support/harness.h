@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "storage/kept_store.h"
+
 namespace qbtest {
 
 inline constexpr char kConfig[] = "admin@example.com\n30\nhttp://example.com/cgi-bin\nhttp://example.com/\nN\n#FFFFCC\n";
@@ -40,9 +42,12 @@ class Site {
   std::string Query(const std::string& sql) const;
   // Copies the program into the site as qbcgi.exe (for runs as a process).
   std::string InstallProgram(const std::string& name = "qbcgi.exe") const;
+  // The store connection of the site's resident process (Output::kResident).
+  qb::KeptStore& Resident() const { return kept_; }
 
  private:
   std::string dir_;
+  mutable qb::KeptStore kept_;
 };
 
 struct Call {
@@ -56,7 +61,10 @@ struct Call {
 Call Get(const std::string& query);
 Call Post(const std::string& query, const std::string& body);
 
-enum class Output { kFile, kAppendingFile, kPipe };
+// Where the response goes: a CGI process's output of each kind, or the
+// memory of the site's resident process, which keeps its store connection
+// from one request to the next.
+enum class Output { kFile, kAppendingFile, kPipe, kResident };
 
 // Today as the in-process runs see it: 3/14/2026; and the time, noon UTC.
 inline constexpr int kToday[3] = {2026, 3, 14};

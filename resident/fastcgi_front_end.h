@@ -1,0 +1,26 @@
+#pragma once
+// The resident front end: the program started by a FastCGI process manager
+// (lighttpd's fastcgi.server, spawn-fcgi, Apache's mod_fcgid, a systemd
+// socket unit) answers request after request on the socket it was given.
+#include "gateway/program_location.h"
+
+namespace qb {
+
+// Whether standard input is a listening socket, which is how a FastCGI
+// process manager starts its application; a CGI process has a pipe, a file
+// or nothing there.
+bool StartedAsFastCgi();
+
+// Accepts and answers requests until the socket is closed or the process is
+// told to stop; returns the process's exit status.
+//
+// What lives how long:
+// - the process: `location` (the site's directory and the program's name)
+//   and the store connection (KeptStore), which this function owns;
+// - the site: settings, categories and banners, read from their files for
+//   every request, so a change is seen by the very next one;
+// - the request: a fresh Request, with its CGI values, form and held
+//   response, made for every request and gone before the next is accepted.
+int ServeFastCgi(const ProgramLocation& location);
+
+}  // namespace qb

@@ -1,0 +1,56 @@
+#pragma once
+// The store connection a resident process keeps from one request to the
+// next, so that a request neither opens the file nor reads its schema again.
+//
+// A request takes the connection when it opens the store and gives it back
+// when it closes it, with no statement running, no transaction open and no
+// lock held. The connection is only taken while the file at the store's path
+// is still the file it was opened on, and as writable to this process as it
+// was: a store replaced, deleted or made read-only under a resident process
+// is opened afresh, as a new CGI process would open it.
+#include <sys/types.h>
+
+#include <string>
+
+struct sqlite3;
+
+namespace qb {
+
+class KeptStore {
+ public:
+  // What the file at the store's path is, as far as keeping a connection to
+  // it goes; `known` is false when there was no file to look at.
+  struct FileIdentity {
+    bool known = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool writable = false;
+    bool operator==(const FileIdentity&) const = default;
+  };
+
+  KeptStore() = default;
+  ~KeptStore();
+  KeptStore(const KeptStore&) = delete;
+  KeptStore& operator=(const KeptStore&) = delete;
+
+  // The kept connection to the store at `path`, which the caller now owns,
+  // or null when there is none that is still good for it. `file` is set to
+  // what the file is now, before the caller opens it afresh, if it must:
+  // a file replaced in between is then seen by the next request.
+  sqlite3* Take(const std::string& path, FileIdentity& file);
+  // Keeps `handle`, a connection to the store at `path` that was `file` when
+  // it was taken or opened: resets its statements and ends any transaction
+  // it has open. A connection that cannot be brought to rest, or whose file
+  // was not known, is closed instead.
+  void Keep(sqlite3* handle, const std::string& path, const FileIdentity& file) noexcept;
+
+ private:
+  static FileIdentity Identify(const std::string& path);
+  void Drop() noexcept;
+
+  sqlite3* handle_ = nullptr;
+  std::string path_;
+  FileIdentity file_;
+};
+
+}  // namespace qb
