@@ -38,6 +38,13 @@ FLOORS = [
 TARGETS = {"hello": 1.25, "add": 2.0}  # ratio to the hello CGI
 STORE_TARGET = 1.10                    # ratio to the page's store floor
 GROWTH_LIMIT = 1.10                    # growth over the floor's, 100,000 ads against 1,000
+# Resident mode, through lighttpd on the largest store: the main page against
+# the FastCGI hello, and pages that read ads against themselves as CGI.
+RESIDENT_TARGETS = [
+    ("main", "fastcgi_hello", 0.80, "of the FastCGI hello's req/s"),
+    ("list", "list", 5.0, "its CGI req/s"),
+    ("getedit", "getedit", 5.0, "its CGI req/s"),
+]
 
 
 def read_cases(path):
@@ -334,20 +341,53 @@ def report(outdir, results_path, levers_path, program):
     lines += ["", "The static file and the hello CGI were loaded on the first site only. The seller lookup and "
               "the edit page are POSTs (a wrk Lua script sets the body).", ""]
 
+    lines += resident_lines(wrk, wrk_row)
+    resident_met = all(met for _, met in resident_verdicts(wrk))
+
     if os.path.exists(levers_path):
         lines += [open(levers_path).read().rstrip(), ""]
 
     lines += ["## Verdict", ""]
-    if all_met and growth_met:
+    if all_met and growth_met and resident_met:
         lines.append("Every target is met in this run.")
     else:
         lines.append("Not every target is met in this run. The ones missed, and why:")
         lines.append("")
         lines += missed_targets(cgi)
+        lines += ["- resident %s: %s" % (what, "met" if met else "**not met**")
+                  for what, met in resident_verdicts(wrk) if not met]
     text = "\n".join(lines) + "\n"
     with open(results_path, "w") as f:
         f.write(text)
     print(text)
+
+
+def resident_verdicts(wrk):
+    """(what, met) for each resident-mode target, from the wrk figures on the largest store."""
+    big, verdicts = SIZES[-1], []
+    for page, floor, target, against in RESIDENT_TARGETS:
+        me = (wrk.get("resident_%s@%d" % (page, big)) or {}).get("rps")
+        base = (wrk.get(floor if floor == "fastcgi_hello" else "%s@%d" % (floor, big)) or {}).get("rps")
+        ratio = me / base if me and base else None
+        verdicts.append(("%s at %s %s (target %s)" % (page, "%.2fx" % ratio if ratio else "?", against,
+                                                      fmt_ratio(target)), bool(ratio and ratio >= target)))
+    return verdicts
+
+
+def resident_lines(wrk, wrk_row):
+    lines = ["## Resident (FastCGI) through lighttpd with wrk (127.0.0.1, -t2 -c4)", ""]
+    lines += ["The same sites with the program resident: lighttpd starts two processes and passes them the "
+              "requests over FastCGI. The floor is a FastCGI hello program (libfcgi's accept loop writing a "
+              "tiny page), loaded on the first site only.", ""]
+    lines += ["| page |" + "".join(" req/s %s |" % format(n, ",") for n in SIZES) + " p50 | p90 | p99 | errors |",
+              "|---|" + "---:|" * len(SIZES) + "---:|---:|---:|---:|"]
+    lines.append(wrk_row("FastCGI hello", ["fastcgi_hello", None, None]))
+    for page, title, _ in PAGES:
+        if page != "add":
+            lines.append(wrk_row(title, ["resident_%s@%d" % (page, n) for n in SIZES]))
+    lines += ["", "Targets on the %s-ad store:" % format(SIZES[-1], ","), ""]
+    lines += ["- %s: %s" % (what, "met" if met else "**not met**") for what, met in resident_verdicts(wrk)]
+    return lines + [""]
 
 
 def main():
