@@ -53,6 +53,10 @@ std::string LogLine(std::time_t when, std::string_view action, std::string_view 
 void LogForRequest(const Request& req, std::string_view what) {
   try {
     const std::string line = LogLine(std::time(nullptr), req.ActionName, what);
+    if (req.writeLog) {
+      req.writeLog(line);
+      return;
+    }
     // One write, so lines of concurrent requests do not interleave.
     for (std::size_t done = 0; done < line.size();) {
       const ssize_t n = ::write(req.logFd, line.data() + done, line.size() - done);

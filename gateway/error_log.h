@@ -16,7 +16,8 @@ namespace qb {
 // \xHH), so a line is always one line.
 std::string LogLine(std::time_t when, std::string_view action, std::string_view what);
 
-// Writes the line of `what` for `req` to req.logFd in one write; never fails.
+// Writes the line of `what` for `req` to req.logFd in one write (or hands
+// it to req.writeLog); never fails.
 void LogForRequest(const Request& req, std::string_view what);
 
 // The line for an error page: "error <number>: <description>".

@@ -57,8 +57,11 @@ struct Request {
   std::string programDir;
   std::string programFile;
   BodyReader readBody;
-  // Where error pages are logged (standard error, the web server's error log).
+  // Where error pages are logged (standard error, the web server's error log),
+  // unless writeLog is set: a resident process sends the line to the web
+  // server with the request, as FastCGI's error stream.
   int logFd = 2;
+  std::function<void(std::string_view line)> writeLog;
   EnvLookup env;
   // Today's local date; tests may replace it.
   std::function<CivilDate()> today = LocalToday;

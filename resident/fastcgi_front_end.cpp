@@ -102,6 +102,9 @@ int ServeFastCgi(const ProgramLocation& location) {
             return static_cast<long>(FCGX_GetStr(into, static_cast<int>(size), fcgi.in));
           },
           [&fcgi](const char* name) { return static_cast<const char*>(FCGX_GetParam(name, fcgi.envp)); }, &store);
+      req.writeLog = [&fcgi](std::string_view line) {
+        FCGX_PutStr(line.data(), static_cast<int>(line.size()), fcgi.err);
+      };
       RunMain(req);
       SendResponse(fcgi, req.out.Held());
     }

@@ -91,6 +91,7 @@ def main():
     finally:
         server.terminate()
         log = server.communicate(timeout=30)[1].decode(errors="replace")
+    check("the error page was not logged", "error 9: Subscript out of range: there is no category 9" in log)
     print(log + "".join("FAILED: %s\n" % f for f in FAILURES) +
           "through_lighttpd: " + ("FAILED; site kept in " + work if FAILURES else "passed"))
     if not FAILURES:
