@@ -71,6 +71,13 @@ bool SendResponse(const FCGX_Request& fcgi, std::string_view response) {
   return true;
 }
 
+// Whether the socket the process was given is a unix-domain one.
+bool ListensOnUnixSocket() {
+  sockaddr_storage address{};
+  socklen_t size = sizeof address;
+  return ::getsockname(0, reinterpret_cast<sockaddr*>(&address), &size) == 0 && address.ss_family == AF_UNIX;
+}
+
 }  // namespace
 
 bool StartedAsFastCgi() {
@@ -93,6 +100,13 @@ int ServeFastCgi(const ProgramLocation& location) {
   FCGX_Request fcgi;
   if (FCGX_InitRequest(&fcgi, 0, 0) != 0) return 1;
   KeptStore store;
+  // The library ends a connection by shutting down its own side and waiting
+  // for the web server to close the other, so that on TCP unread input left
+  // behind cannot make the kernel reset the connection and lose the end of
+  // the response. A unix-domain socket delivers all that was sent before it
+  // reports a reset, so there the wait (a second wake-up of this process
+  // for every request) is skipped: the connection is simply closed.
+  const bool closeAtOnce = ListensOnUnixSocket();
   while (FCGX_Accept_r(&fcgi) >= 0) {
     StopSignalsHeld held;
     {
@@ -108,6 +122,7 @@ int ServeFastCgi(const ProgramLocation& location) {
       RunMain(req);
       SendResponse(fcgi, req.out.Held());
     }
+    if (closeAtOnce) FCGX_Detach(&fcgi);
     FCGX_Finish_r(&fcgi);
   }
   return 0;
