@@ -8,7 +8,7 @@
  * query comes from QUERY_STRING, "MODE:VALUE" with "+" for a blank:
  *   list:NAME    SELECT * FROM QB WHERE Category LIKE NAME   (category listing)
  *   all:         SELECT * FROM QB: 100 rows and a look at the next (SHOWALL)
- *   seller:NAME  SELECT * FROM QB WHERE Name = NAME COLLATE NOCASE
+ *   seller:NAME  SELECT * FROM QB WHERE trim(Name) = NAME COLLATE NOCASE
  *   id:N         SELECT * FROM QB WHERE ID = N                (edit page)
  */
 #include <sqlite3.h>
@@ -63,7 +63,7 @@ int main(int argc, char **argv) {
     sql = "SELECT * FROM QB";
     limit = 100;
   } else if (strcmp(query, "seller") == 0) {
-    sql = "SELECT * FROM QB WHERE Name = ?1 COLLATE NOCASE";
+    sql = "SELECT * FROM QB WHERE trim(Name) = ?1 COLLATE NOCASE";
   } else if (strcmp(query, "id") == 0) {
     sql = "SELECT * FROM QB WHERE ID = ?1";
   }
