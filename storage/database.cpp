@@ -141,8 +141,14 @@ class Connection {
 // that a recordset notices when its query was run again under it.
 class Statement {
  public:
-  Statement(std::shared_ptr<Connection> conn, StmtHandle stmt)
-      : conn_(std::move(conn)), stmt_(std::move(stmt)) {}
+  // With `kept`, the statement goes back to it for reuse when released.
+  Statement(std::shared_ptr<Connection> conn, StmtHandle stmt, KeptStore* kept = nullptr, std::string_view sql = {})
+      : conn_(std::move(conn)), stmt_(std::move(stmt)), kept_(kept), sql_(kept != nullptr ? sql : "") {}
+  ~Statement() {
+    if (kept_ != nullptr) kept_->KeepStatement(std::move(sql_), stmt_.release());
+  }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
 
   sqlite3_stmt* Get() const { return stmt_.get(); }
   Connection& Conn() const { return *conn_; }
@@ -157,6 +163,8 @@ class Statement {
  private:
   std::shared_ptr<Connection> conn_;
   StmtHandle stmt_;
+  KeptStore* kept_;
+  std::string sql_;
   std::uint64_t run_ = 0;
 };
 
@@ -262,8 +270,10 @@ std::unique_ptr<Recordset> Database::OpenTable(std::string_view name) {
 }
 
 std::unique_ptr<QueryDef> Database::CreateQueryDef(std::string_view sql) {
-  StmtHandle stmt = PrepareStatement(conn_->Use(), sql, conn_->Context("Preparing a query"));
-  return std::unique_ptr<QueryDef>(new QueryDef(std::make_shared<Statement>(conn_, std::move(stmt))));
+  sqlite3* db = conn_->Use();
+  StmtHandle stmt(keptStore_ != nullptr ? keptStore_->TakeStatement(db, sql) : nullptr);
+  if (stmt == nullptr) stmt = PrepareStatement(db, sql, conn_->Context("Preparing a query"));
+  return std::unique_ptr<QueryDef>(new QueryDef(std::make_shared<Statement>(conn_, std::move(stmt), keptStore_, sql)));
 }
 
 void Database::Close() {

@@ -8,7 +8,10 @@
 
 namespace qb {
 
-KeptStore::~KeptStore() { Drop(); }
+KeptStore::~KeptStore() {
+  Drop();
+  for (const auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
+}
 
 KeptStore::FileIdentity KeptStore::Identify(const std::string& path) {
   struct stat st {};
@@ -19,12 +22,14 @@ KeptStore::FileIdentity KeptStore::Identify(const std::string& path) {
 sqlite3* KeptStore::Take(const std::string& path, FileIdentity& file) {
   file = Identify(path);
   if (handle_ != nullptr && (path != path_ || !file.known || !(file == file_))) Drop();
+  if (handle_ != nullptr) taken_ = handle_;
   return std::exchange(handle_, nullptr);
 }
 
 void KeptStore::Keep(sqlite3* handle, const std::string& path, const FileIdentity& file) noexcept {
   Drop();
   if (handle == nullptr) return;
+  if (handle == taken_) taken_ = nullptr;
   for (sqlite3_stmt* s = sqlite3_next_stmt(handle, nullptr); s != nullptr; s = sqlite3_next_stmt(handle, s)) {
     sqlite3_reset(s);
   }
@@ -38,11 +43,51 @@ void KeptStore::Keep(sqlite3* handle, const std::string& path, const FileIdentit
     } catch (...) {  // no memory for the path: the connection is closed
     }
   }
+  FinalizeStatements(handle);
   sqlite3_close_v2(handle);
 }
 
+sqlite3_stmt* KeptStore::TakeStatement(sqlite3* handle, std::string_view sql) {
+  for (auto [at, end] = statements_.equal_range(sql); at != end; ++at) {
+    if (sqlite3_db_handle(at->second) == handle) {
+      sqlite3_stmt* stmt = at->second;
+      statements_.erase(at);
+      return stmt;
+    }
+  }
+  return nullptr;
+}
+
+void KeptStore::KeepStatement(std::string sql, sqlite3_stmt* stmt) noexcept {
+  if (stmt == nullptr) return;
+  sqlite3* handle = sqlite3_db_handle(stmt);
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  try {
+    if (handle == handle_ || handle == taken_) {
+      statements_.emplace(std::move(sql), stmt);
+      return;
+    }
+  } catch (...) {  // no memory to keep it: it is finalized
+  }
+  sqlite3_finalize(stmt);
+}
+
+void KeptStore::FinalizeStatements(sqlite3* handle) noexcept {
+  for (auto at = statements_.begin(); at != statements_.end();) {
+    if (sqlite3_db_handle(at->second) == handle) {
+      sqlite3_finalize(at->second);
+      at = statements_.erase(at);
+    } else {
+      ++at;
+    }
+  }
+}
+
 void KeptStore::Drop() noexcept {
-  if (handle_ != nullptr) sqlite3_close_v2(std::exchange(handle_, nullptr));
+  if (handle_ == nullptr) return;
+  FinalizeStatements(handle_);
+  sqlite3_close_v2(std::exchange(handle_, nullptr));
 }
 
 }  // namespace qb

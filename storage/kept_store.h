@@ -8,11 +8,18 @@
 // is still the file it was opened on, and as writable to this process as it
 // was: a store replaced, deleted or made read-only under a resident process
 // is opened afresh, as a new CGI process would open it.
+//
+// The queries a request prepares on the connection are kept with it too,
+// so that the next request that runs one finds it prepared.
 #include <sys/types.h>
 
+#include <functional>
+#include <map>
 #include <string>
+#include <string_view>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace qb {
 
@@ -44,11 +51,22 @@ class KeptStore {
   // was not known, is closed instead.
   void Keep(sqlite3* handle, const std::string& path, const FileIdentity& file) noexcept;
 
+  // A kept statement of `sql` prepared on `handle`, reset and with no
+  // values bound, which the caller now owns; null when there is none.
+  sqlite3_stmt* TakeStatement(sqlite3* handle, std::string_view sql);
+  // Keeps `stmt`, prepared from `sql`, when its connection is the one kept
+  // here or taken from here; finalizes it otherwise.
+  void KeepStatement(std::string sql, sqlite3_stmt* stmt) noexcept;
+
  private:
   static FileIdentity Identify(const std::string& path);
   void Drop() noexcept;
+  // Finalizes the kept statements of `handle`.
+  void FinalizeStatements(sqlite3* handle) noexcept;
 
   sqlite3* handle_ = nullptr;
+  sqlite3* taken_ = nullptr;  // the connection a request took, until kept again
+  std::multimap<std::string, sqlite3_stmt*, std::less<>> statements_;
   std::string path_;
   FileIdentity file_;
 };
