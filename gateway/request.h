@@ -85,8 +85,10 @@ struct Request {
   std::array<Banner, 11> BannerList;  // entries 1 to 10
   std::string ActionName;
 
-  // Null in a CGI process, which opens the store afresh.
+  // Null in a CGI process, which opens the store and reads the site's files
+  // afresh.
   KeptStore* keptStore = nullptr;
+  SiteFiles* siteFiles = nullptr;
   DatabaseSlots slots;
   ResponseWriter out;
 

@@ -21,7 +21,7 @@ void StartupErrorRoutine(Request& req, std::exception_ptr error) {
 
 void RunMain(Request& req) {
   try {
-    LoadSiteConfig(req.programDir, req.config);
+    LoadSiteConfig(req.programDir, req.config, req.siteFiles);
     req.DatabasePath = req.programDir + "/qb.db";
     LoadCgiEnvironment(req);
     ReadFormData(req);

@@ -4,9 +4,9 @@
 
 namespace qb {
 
-void LoadSiteConfig(const std::string& programDir, SiteConfig& config) {
+void LoadSiteConfig(const std::string& programDir, SiteConfig& config, SiteFiles* files) {
   config.BannersEnabled = false;
-  ValueListReader reader = ValueListReader::FromFile(programDir + "/qbcgi.cfg", "qbcgi.cfg");
+  ValueListReader reader = ValueListReader::FromFile(programDir + "/qbcgi.cfg", "qbcgi.cfg", files);
   config.AdminEmail = reader.NextText();
   config.ExpireDays = reader.NextNumber();
   config.ScriptUrl = reader.NextText();

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "gateway/site_files.h"
+
 namespace qb {
 
 struct SiteConfig {
@@ -19,6 +21,6 @@ struct SiteConfig {
 // keep their values, as the error page may show AdminEmail). Makes ScriptUrl
 // end in "/" and sets BannersEnabled exactly when the banner switch is "Y" or
 // "y".
-void LoadSiteConfig(const std::string& programDir, SiteConfig& config);
+void LoadSiteConfig(const std::string& programDir, SiteConfig& config, SiteFiles* files = nullptr);
 
 }  // namespace qb

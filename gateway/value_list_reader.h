@@ -8,14 +8,18 @@
 #include <string>
 #include <string_view>
 
+#include "gateway/site_files.h"
+
 namespace qb {
 
 class ValueListReader {
  public:
   // Reads the whole file, without the UTF-8 byte-order mark it may start
-  // with. A missing or unreadable file raises kErrFileNotFound naming
+  // with, or takes it from `files` while it is unchanged (and keeps it there
+  // when read). A missing or unreadable file raises kErrFileNotFound naming
   // `displayName`.
-  static ValueListReader FromFile(const std::string& path, const std::string& displayName);
+  static ValueListReader FromFile(const std::string& path, const std::string& displayName,
+                                  SiteFiles* files = nullptr);
   ValueListReader(std::string content, std::string displayName);
 
   // The next value as text. Asking when no value is left raises

@@ -8,12 +8,12 @@
 namespace qb {
 
 void LoadCategoryList(Request& req) {
-  ValueListReader reader = ValueListReader::FromFile(req.programDir + "/cat.lst", "cat.lst");
+  ValueListReader reader = ValueListReader::FromFile(req.programDir + "/cat.lst", "cat.lst", req.siteFiles);
   for (int i = 1; i <= 8; ++i) req.CategoryList[i] = reader.NextText();
 }
 
 void LoadBannerList(Request& req) {
-  ValueListReader reader = ValueListReader::FromFile(req.programDir + "/qbban.cfg", "qbban.cfg");
+  ValueListReader reader = ValueListReader::FromFile(req.programDir + "/qbban.cfg", "qbban.cfg", req.siteFiles);
   std::int32_t count = reader.NextNumber();
   if (count < std::numeric_limits<std::int16_t>::min() || count > std::numeric_limits<std::int16_t>::max()) {
     throw QbError(kErrOverflow, "Overflow: the banner count in qbban.cfg is out of range");

@@ -100,6 +100,7 @@ int ServeFastCgi(const ProgramLocation& location) {
   FCGX_Request fcgi;
   if (FCGX_InitRequest(&fcgi, 0, 0) != 0) return 1;
   KeptStore store;
+  SiteFiles siteFiles;
   // The library ends a connection by shutting down its own side and waiting
   // for the web server to close the other, so that on TCP unread input left
   // behind cannot make the kernel reset the connection and lose the end of
@@ -116,6 +117,7 @@ int ServeFastCgi(const ProgramLocation& location) {
             return static_cast<long>(FCGX_GetStr(into, static_cast<int>(size), fcgi.in));
           },
           [&fcgi](const char* name) { return static_cast<const char*>(FCGX_GetParam(name, fcgi.envp)); }, &store);
+      req.siteFiles = &siteFiles;
       req.writeLog = [&fcgi](std::string_view line) {
         FCGX_PutStr(line.data(), static_cast<int>(line.size()), fcgi.err);
       };

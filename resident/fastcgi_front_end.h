@@ -17,8 +17,8 @@ bool StartedAsFastCgi();
 // What lives how long:
 // - the process: `location` (the site's directory and the program's name)
 //   and the store connection (KeptStore), which this function owns;
-// - the site: settings, categories and banners, read from their files for
-//   every request, so a change is seen by the very next one;
+// - the site: settings, categories and banners, kept (SiteFiles) while
+//   their files are unchanged, so a change is seen by the very next request;
 // - the request: a fresh Request, with its CGI values, form and held
 //   response, made for every request and gone before the next is accepted.
 int ServeFastCgi(const ProgramLocation& location);

@@ -171,6 +171,12 @@ const Row kRows[] = {
      .output = Output::kPipe},
     {.name = "ScriptNameEscaped", .call = With(Get("action=Main&x=%"), "SCRIPT_NAME", "/<b>"),
      .golden = "error_65001_script_name.html"},
+    {.name = "SettingsChangedInPlace", .call = Get("action=Main"), .golden = "main_45_days.html",
+     .prepare = [](const Site& s) {  // seen at once, though a resident process kept them unchanged for a while
+       std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+       RunRequest(s, Get("action=Main"), Output::kResident);
+       s.Write("qbcgi.cfg", Config("45", "http://example.com/cgi-bin", "N"));
+     }},
     {.name = "ShortSettings", .call = Get("action=Main"), .golden = "error_62_settings.html", .config = kBadCfg},
     {.name = "NoSettings", .call = Get("action=Main"), .golden = "error_53_settings.html",
      .prepare = [](const Site& s) { std::remove(s.Path("qbcgi.cfg").c_str()); }},

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "gateway/site_files.h"
 #include "storage/kept_store.h"
 
 namespace qbtest {
@@ -42,12 +43,15 @@ class Site {
   std::string Query(const std::string& sql) const;
   // Copies the program into the site as qbcgi.exe (for runs as a process).
   std::string InstallProgram(const std::string& name = "qbcgi.exe") const;
-  // The store connection of the site's resident process (Output::kResident).
+  // The store connection and the kept site files of the site's resident
+  // process (Output::kResident).
   qb::KeptStore& Resident() const { return kept_; }
+  qb::SiteFiles& ResidentFiles() const { return files_; }
 
  private:
   std::string dir_;
   mutable qb::KeptStore kept_;
+  mutable qb::SiteFiles files_;
 };
 
 struct Call {

@@ -1,0 +1,35 @@
+#include "gateway/site_files.h"
+
+#include <time.h>
+
+namespace qb {
+
+namespace {
+
+bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size && SameTime(a.st_mtim, b.st_mtim) &&
+         SameTime(a.st_ctim, b.st_ctim);
+}
+
+}  // namespace
+
+const std::string* SiteFiles::Unchanged(const std::string& path) const {
+  const auto kept = files_.find(path);
+  struct stat now {};
+  if (kept == files_.end() || ::stat(path.c_str(), &now) != 0 || !SameFile(now, kept->second.status)) return nullptr;
+  return &kept->second.text;
+}
+
+void SiteFiles::Keep(const std::string& path, const struct stat& status, const std::string& text) {
+  timespec now{};
+  const auto nanoseconds = [](const timespec& t) { return t.tv_sec * 1000000000LL + t.tv_nsec; };
+  if (::clock_gettime(CLOCK_REALTIME, &now) != 0 || nanoseconds(now) - nanoseconds(status.st_ctim) < 1000000000LL) {
+    files_.erase(path);
+    return;
+  }
+  files_.insert_or_assign(path, File{status, text});
+}
+
+}  // namespace qb
