@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""Load and fault test: 8 clients place, list and delete ads through lighttpd while a CGI process of
-the site is SIGKILLed every 0.1 s; then the store must hold exactly the ads confirmed and not deleted
-(either way for those cut midway), no error page speak of a locked or busy store, every request be
-answered, the store be intact and lighttpd's log hold no sanitizer report. Exits 77 (skipped) when
-lighttpd is missing, unless CI is set.
-  load_and_faults.py PATH/TO/qbcgi     (runs for $QB_LOAD_SECONDS, else 45 seconds)
+"""Load and fault test: 8 clients place, list and delete ads through lighttpd while a CGI process of the site
+(with --resident, every 0.5 s, one of its two resident processes, which lighttpd starts again) is SIGKILLed every
+0.1 s; then the store must hold exactly the ads confirmed and not deleted (either way for those cut midway), no
+error page speak of a locked or busy store, every request be answered, the store be intact and lighttpd's log hold
+no sanitizer report. Exits 77 (skipped) when lighttpd is missing, unless CI is set.
+  load_and_faults.py PATH/TO/qbcgi [--resident]     (runs for $QB_LOAD_SECONDS, else 45 seconds)
 """
 import collections, contextlib, os, random, re, shutil, signal, socket, sqlite3, subprocess, sys
 import tempfile, threading, time, urllib.parse, urllib.request
@@ -53,11 +53,11 @@ def client(n, port, deadline, ads):
                 ads[item]["deleted"] = "was deleted successfully" in text or ("maybe" if kind == "cut" else None)
 
 
-def killer(server, deadline):
-    """Every 0.1 s, SIGKILLs one of the server's children: its CGI processes."""
+def killer(server, deadline, every):
+    """Every `every` s, SIGKILLs one of the server's children: its CGI or resident processes."""
     rng = random.Random(99)
     while time.monotonic() < deadline:
-        time.sleep(0.1)
+        time.sleep(every)
         with open("/proc/%d/task/%d/children" % (server, server)) as f, LOCK, \
                 contextlib.suppress(IndexError, ProcessLookupError):
             os.kill(rng.choice([int(pid) for pid in f.read().split()]), signal.SIGKILL)
@@ -93,7 +93,7 @@ def main():
         s.bind(("127.0.0.1", 0))
         port, site, log_path = s.getsockname()[1], os.path.join(work, "site"), os.path.join(work, "lighttpd.log")
     conf = subprocess.check_output([os.path.join(os.path.dirname(__file__), "../../scripts/lighttpd-site"), "--dir", site,
-                                    "--port", str(port), "--program", program, "--fresh"], text=True)
+                                    "--port", str(port), "--program", program, "--fresh", *sys.argv[2:]], text=True)
     with open(log_path, "wb") as log:
         server = subprocess.Popen([lighttpd, "-D", "-f", conf.strip()], stdout=log, stderr=log, stdin=subprocess.DEVNULL)
     try:
@@ -103,7 +103,7 @@ def main():
         COUNTS.clear()
         ads, deadline = {}, time.monotonic() + duration
         threads = [threading.Thread(target=client, args=(n, port, deadline, ads), daemon=True) for n in range(8)]
-        threads.append(threading.Thread(target=killer, args=(server.pid, deadline), daemon=True))
+        threads.append(threading.Thread(target=killer, args=(server.pid, deadline, 0.5 if sys.argv[2:] else 0.1), daemon=True))
         for thread in threads:
             thread.start()
         for thread in threads:  # a request in flight may wait out its turn and the client's timeout

@@ -61,8 +61,7 @@ def main():
         os.remove(store)
         check("a deleted store is still read", b"Red canoe" not in fetch(port, "action=ShowAll") and os.path.exists(store))
         os.chmod(store, 0o444)
-        check("an ad was placed in a read-only store",
-              all(b"attempt to write a readonly database" in fetch(port, "Action=ADD", ad) for _ in range(2)))
+        check("a read-only store took an ad", b"attempt to write a readonly database" in fetch(port, "Action=ADD", ad))
         os.chmod(store, 0o644)
         check("a writable store again took no ad", b"Entered Successfully" in fetch(port, "Action=ADD", ad))
     finally:
