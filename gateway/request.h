@@ -42,14 +42,16 @@ struct Request {
         env(std::move(environment)),
         out(outputFd) {}
   // A request of a resident process: the response is held whole (out.Held()),
-  // and the store is opened on the connection `store` keeps between requests.
+  // the store is opened on the connection `store` keeps between requests, and
+  // the site's files are read through `files`.
   Request(std::string programDirectory, std::string programFileName, BodyReader body, EnvLookup environment,
-          KeptStore* store)
+          KeptStore* store, SiteFiles* files)
       : programDir(std::move(programDirectory)),
         programFile(std::move(programFileName)),
         readBody(std::move(body)),
         env(std::move(environment)),
         keptStore(store),
+        siteFiles(files),
         out(HoldWhole{}) {}
 
   // Where the site lives, and the file name the program was started by,
@@ -93,6 +95,8 @@ struct Request {
   ResponseWriter out;
 
   std::string GetFormValue(std::string_view name) const { return form.GetFormValue(name); }
+  // Opens the site's store: afresh, or on the connection a resident process keeps.
+  std::unique_ptr<Database> OpenStore() const { return Database::Open(DatabasePath, "qb.db", keptStore); }
 };
 
 }  // namespace qb

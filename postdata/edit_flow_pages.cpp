@@ -45,7 +45,7 @@ void SellerAds(Request& req) {
   out.SendLine({"<table>"});
 
   DatabaseSlots& slots = req.slots;
-  slots.database = Database::Open(req.DatabasePath, "qb.db", req.keptStore);
+  slots.database = req.OpenStore();
   slots.queryDef = slots.database->CreateQueryDef(queries::kSellerAds);
   slots.queryDef->SetParameter("pName", sellerName);
   slots.recordset = slots.queryDef->OpenRecordset();
@@ -196,7 +196,7 @@ void SendEditPage(Request& req, const Recordset& ad, const std::string& password
 
 void PasswordCheck(Request& req) {
   DatabaseSlots& slots = req.slots;
-  slots.database = Database::Open(req.DatabasePath, "qb.db", req.keptStore);
+  slots.database = req.OpenStore();
   WriteTransaction transaction(*slots.database);
   slots.queryDef = slots.database->CreateQueryDef(queries::kAdByIdForEdit);
   slots.queryDef->SetParameter("pItem", Trim(req.GetFormValue("ID")));
@@ -223,7 +223,7 @@ void UpdateAd(Request& req) {
   if (RefuseOverlongField(req, {"Item", "Email", "Phone", "Price", "Desc"})) return;
   // All store work comes first; the page follows only when it has succeeded.
   DatabaseSlots& slots = req.slots;
-  slots.database = Database::Open(req.DatabasePath, "qb.db", req.keptStore);
+  slots.database = req.OpenStore();
   WriteTransaction transaction(*slots.database);
   slots.queryDef = slots.database->CreateQueryDef(queries::kAdById);
   slots.queryDef->SetParameter("pName", req.GetFormValue("ID"));
@@ -265,7 +265,7 @@ void UpdateAd(Request& req) {
 
 void DeleteAd(Request& req) {
   DatabaseSlots& slots = req.slots;
-  slots.database = Database::Open(req.DatabasePath, "qb.db", req.keptStore);
+  slots.database = req.OpenStore();
   slots.recordset = slots.database->OpenTable("QB");
   WriteTransaction transaction(*slots.database);
   const std::string id = req.GetFormValue("ID");

@@ -69,7 +69,7 @@ void PurgeExpiredAds(Request& req, const std::string& todayText) {
 void CategoryListing(Request& req) {
   const std::int16_t category = CategoryNumber(req.GetFormValue("Cat"));
   DatabaseSlots& slots = req.slots;
-  slots.database = Database::Open(req.DatabasePath, "qb.db", req.keptStore);
+  slots.database = req.OpenStore();
 
   SendListingTop(req, "<HTML><HEAD><TITLE>Quaybill/32 - HTML - List</TITLE></HEAD>");
   if (category < 1 || category > 8) {
@@ -120,7 +120,7 @@ void CategoryListing(Request& req) {
 
 void AllAdsListing(Request& req) {
   DatabaseSlots& slots = req.slots;
-  slots.database = Database::Open(req.DatabasePath, "qb.db", req.keptStore);
+  slots.database = req.OpenStore();
   SendListingTop(req, "<HTML><HEAD><TITLE>Quaybill/32 - HTML</TITLE></HEAD>");
   req.out.SendLine({"<center><h1>Showing <font color=\"Maroon\">ALL</font> Ads</h1></center>"});
 

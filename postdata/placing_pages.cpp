@@ -68,7 +68,7 @@ void AddAd(Request& req) {
   // All store work comes first: a failure leaves no row, and its error page
   // is the whole response.
   DatabaseSlots& slots = req.slots;
-  slots.database = Database::Open(req.DatabasePath, "qb.db", req.keptStore);
+  slots.database = req.OpenStore();
   slots.recordset = slots.database->OpenTable("qb");
   const CivilDate today = req.today();
   const CivilDate expire = AddDays(today, req.config.ExpireDays);

@@ -40,9 +40,9 @@ class StopSignalsHeld {
 // Sends `response` as the request's standard output in records of up to
 // 64 KiB, each in one write: the library's own stream writes 8 KiB records,
 // which costs a 72 KiB listing nine writes and as many wake-ups of the web
-// server. The library then ends the stream and the request as usual.
-// False when the connection failed.
-bool SendResponse(const FCGX_Request& fcgi, std::string_view response) {
+// server. The library then ends the stream and the request as usual. A
+// failed connection loses the rest, as a CGI program's failed write does.
+void SendResponse(const FCGX_Request& fcgi, std::string_view response) {
   while (!response.empty()) {
     const std::size_t size = std::min<std::size_t>(response.size(), FCGI_MAX_LENGTH);
     const unsigned char header[FCGI_HEADER_LEN] = {
@@ -55,7 +55,7 @@ bool SendResponse(const FCGX_Request& fcgi, std::string_view response) {
     while (left > 0) {
       const ssize_t n = ::writev(fcgi.ipcFd, parts, 2);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
+      if (n <= 0) return;
       left -= static_cast<std::size_t>(n);
       // A short write: skip what went out, in whichever part it ended.
       std::size_t written = static_cast<std::size_t>(n);
@@ -68,7 +68,6 @@ bool SendResponse(const FCGX_Request& fcgi, std::string_view response) {
     }
     response.remove_prefix(size);
   }
-  return true;
 }
 
 // Whether the socket the process was given is a unix-domain one.
@@ -119,8 +118,8 @@ int ServeFastCgi(const ProgramLocation& location) {
           [&fcgi](char* into, std::size_t size) {
             return static_cast<long>(FCGX_GetStr(into, static_cast<int>(size), fcgi.in));
           },
-          [&fcgi](const char* name) { return static_cast<const char*>(FCGX_GetParam(name, fcgi.envp)); }, &store);
-      req.siteFiles = &siteFiles;
+          [&fcgi](const char* name) { return static_cast<const char*>(FCGX_GetParam(name, fcgi.envp)); }, &store,
+          &siteFiles);
       req.writeLog = [&fcgi](std::string_view line) {
         FCGX_PutStr(line.data(), static_cast<int>(line.size()), fcgi.err);
       };

@@ -30,9 +30,6 @@ void KeptStore::Keep(sqlite3* handle, const std::string& path, const FileIdentit
   Drop();
   if (handle == nullptr) return;
   if (handle == taken_) taken_ = nullptr;
-  for (sqlite3_stmt* s = sqlite3_next_stmt(handle, nullptr); s != nullptr; s = sqlite3_next_stmt(handle, s)) {
-    sqlite3_reset(s);
-  }
   if (sqlite3_get_autocommit(handle) == 0) sqlite3_exec(handle, "ROLLBACK", nullptr, nullptr, nullptr);
   if (file.known && sqlite3_get_autocommit(handle) != 0) {
     try {

@@ -46,9 +46,9 @@ class KeptStore {
   // a file replaced in between is then seen by the next request.
   sqlite3* Take(const std::string& path, FileIdentity& file);
   // Keeps `handle`, a connection to the store at `path` that was `file` when
-  // it was taken or opened: resets its statements and ends any transaction
-  // it has open. A connection that cannot be brought to rest, or whose file
-  // was not known, is closed instead.
+  // it was taken or opened, whose statements the caller has reset; ends any
+  // transaction it has open. A connection that cannot be brought to rest, or
+  // whose file was not known, is closed instead.
   void Keep(sqlite3* handle, const std::string& path, const FileIdentity& file) noexcept;
 
   // A kept statement of `sql` prepared on `handle`, reset and with no

@@ -233,8 +233,7 @@ std::string RunRequest(const Site& site, const Call& call, Output output) {
     auto it = call.env.find(name);
     return it == call.env.end() ? nullptr : it->second.c_str();
   };
-  const auto run = [&site, output](qb::Request&& req) {
-    if (output == Output::kResident) req.siteFiles = &site.ResidentFiles();
+  const auto run = [](qb::Request&& req) {
     req.today = [] { return qb::CivilDate{kToday[0], kToday[1], kToday[2]}; };
     req.now = [] { return kNow; };
     qb::RunMain(req);
@@ -246,7 +245,8 @@ std::string RunRequest(const Site& site, const Call& call, Output output) {
   }
   const std::string held = run(qb::Request(
       site.Dir(), "qbcgi.exe", [in = streams.in](char* into, std::size_t size) { return ::read(in, into, size); }, env,
-      &site.Resident()));
+      &site.Resident(),
+      &site.ResidentFiles()));
   streams.Finish();
   return held;
 }
