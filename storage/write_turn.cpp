@@ -25,8 +25,12 @@ using Clock = std::chrono::steady_clock;
 constexpr off_t kFirstTicketByte = 4096;
 
 // The signal that ends a wait at its deadline. Its handler does nothing: the
-// signal is only there to interrupt the wait.
-constexpr int kWakeSignal = SIGALRM;
+// signal is only there to interrupt the wait. It is the first real-time
+// signal, which nothing else in the process uses: SIGALRM belongs to alarm()
+// and setitimer(), and a handler of ours on it, installed for good and
+// without SA_RESTART, would turn another user's timer into failed system
+// calls (a fuzzer's timeout alarm broke a file copy that way).
+int WakeSignal() { return SIGRTMIN; }
 
 void Wake(int) {}
 
@@ -55,10 +59,10 @@ bool WaitForRelease(int fd, std::uint64_t ticket, Clock::time_point deadline) {
   wake.sa_handler = Wake;
   sigemptyset(&wake.sa_mask);
   wake.sa_flags = 0;  // no SA_RESTART: the signal must end the wait
-  if (::sigaction(kWakeSignal, &wake, nullptr) != 0) return false;
+  if (::sigaction(WakeSignal(), &wake, nullptr) != 0) return false;
   sigevent event{};
   event.sigev_notify = SIGEV_THREAD_ID;
-  event.sigev_signo = kWakeSignal;
+  event.sigev_signo = WakeSignal();
   event.sigev_notify_thread_id = ::gettid();
   timer_t timer{};
   if (::timer_create(CLOCK_MONOTONIC, &event, &timer) != 0) return false;
