@@ -96,7 +96,9 @@ struct Request {
 
   std::string GetFormValue(std::string_view name) const { return form.GetFormValue(name); }
   // Opens the site's store: afresh, or on the connection a resident process keeps.
-  std::unique_ptr<Database> OpenStore() const { return Database::Open(DatabasePath, "qb.db", keptStore); }
+  std::unique_ptr<Database> OpenStore() const {
+    return Database::Open(StoreLocation{DatabasePath, config.StoreConnection}, keptStore);
+  }
 };
 
 }  // namespace qb

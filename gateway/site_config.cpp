@@ -13,6 +13,7 @@ void LoadSiteConfig(const std::string& programDir, SiteConfig& config, SiteFiles
   config.HomeUrl = reader.NextText();
   std::string bannerSwitch = reader.NextText();
   config.BodyColor = reader.NextText();
+  config.StoreConnection = reader.HasMore() ? reader.NextText() : "";
   if (config.ScriptUrl.empty() || config.ScriptUrl.back() != '/') config.ScriptUrl += '/';
   config.BannersEnabled = bannerSwitch == "Y" || bannerSwitch == "y";
 }

@@ -29,6 +29,8 @@ class ValueListReader {
   // digits, fraction) rounded half to even; text that is no number gives 0; a
   // number beyond the 32-bit range raises kErrOverflow.
   std::int32_t NextNumber();
+  // Whether another value follows (an optional one may be asked for).
+  bool HasMore() const { return pos_ < content_.size(); }
 
  private:
   std::string content_;

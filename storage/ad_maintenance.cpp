@@ -5,7 +5,8 @@
 
 #include "storage/ad_queries.h"
 #include "storage/ad_record.h"
-#include "storage/store_sqlite.h"
+#include "storage/sqlite/sqlite_database.h"
+#include "storage/sqlite/sqlite_helpers.h"
 
 namespace qb::maintenance {
 namespace {
@@ -52,7 +53,7 @@ std::string Conditions(const AdFilter& f, const CivilDate& today, std::vector<st
 }
 
 Query Prepare(Database& db, const std::string& sql, const std::vector<std::string>& params, int first = 0) {
-  Query q{PrepareStatement(db.Handle(), sql, kContext)};
+  Query q{PrepareStatement(SqliteHandle(db), sql, kContext)};
   for (std::size_t i = 0; i < params.size(); ++i) q.Bind(first + static_cast<int>(i) + 1, params[i]);
   return q;
 }
@@ -62,7 +63,7 @@ bool Step(Database& db, const Query& q, const std::string& what) {
   const int rc = sqlite3_step(q.stmt.get());
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
-  throw StoreError(db.Handle(), rc, kContext + ": " + what);
+  throw StoreError(SqliteHandle(db), rc, kContext + ": " + what);
 }
 
 long long CountOf(Database& db, const std::string& sql, const std::vector<std::string>& params) {
@@ -72,8 +73,8 @@ long long CountOf(Database& db, const std::string& sql, const std::vector<std::s
 }
 
 void Exec(Database& db, const char* sql, const std::string& what) {
-  const int rc = sqlite3_exec(db.Handle(), sql, nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) throw StoreError(db.Handle(), rc, kContext + ": " + what);
+  const int rc = sqlite3_exec(SqliteHandle(db), sql, nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) throw StoreError(SqliteHandle(db), rc, kContext + ": " + what);
 }
 
 // One write transaction. BEGIN IMMEDIATE takes the write lock at once,
@@ -82,7 +83,7 @@ class WriteTransaction {
  public:
   explicit WriteTransaction(Database& db) : db_(db) { Exec(db_, "BEGIN IMMEDIATE", "starting a change"); }
   ~WriteTransaction() {
-    if (!done_) sqlite3_exec(db_.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    if (!done_) sqlite3_exec(SqliteHandle(db_), "ROLLBACK", nullptr, nullptr, nullptr);
   }
   void Commit() {
     Exec(db_, "COMMIT", "storing the change");
@@ -156,7 +157,7 @@ std::vector<std::int64_t> DeleteAds(Database& db, const std::vector<std::int64_t
     sqlite3_bind_int64(q.stmt.get(), 1, id);
     Step(db, q, "deleting ad " + std::to_string(id));
     sqlite3_reset(q.stmt.get());
-    if (sqlite3_changes64(db.Handle()) == 0) missing.push_back(id);
+    if (sqlite3_changes64(SqliteHandle(db)) == 0) missing.push_back(id);
   }
   transaction.Commit();
   return missing;
@@ -174,7 +175,7 @@ bool SetPassword(Database& db, std::int64_t id, std::string_view password) {
   const Query q = Prepare(db, "UPDATE QB SET Password = ?1 WHERE ID = ?2", {std::string(password)});
   sqlite3_bind_int64(q.stmt.get(), 2, id);
   Step(db, q, "setting the password of ad " + std::to_string(id));
-  return sqlite3_changes64(db.Handle()) > 0;
+  return sqlite3_changes64(SqliteHandle(db)) > 0;
 }
 
 void ImportAds(Database& db, const std::vector<AdRow>& rows, bool renumber) {
@@ -200,11 +201,11 @@ void ImportAds(Database& db, const std::vector<AdRow>& rows, bool renumber) {
     }
     const int rc = sqlite3_step(stmt);
     if (rc != SQLITE_DONE) {
-      if (sqlite3_extended_errcode(db.Handle()) == SQLITE_CONSTRAINT_PRIMARYKEY) {
+      if (sqlite3_extended_errcode(SqliteHandle(db)) == SQLITE_CONSTRAINT_PRIMARYKEY) {
         throw QbError(kErrStoreBase + SQLITE_CONSTRAINT,
                       "Ad " + *row.values[0] + " is already in the store; nothing was imported");
       }
-      throw StoreError(db.Handle(), rc, kContext + ": importing ads, nothing was imported");
+      throw StoreError(SqliteHandle(db), rc, kContext + ": importing ads, nothing was imported");
     }
     sqlite3_reset(stmt);
   }
@@ -298,15 +299,15 @@ void BackupStore(Database& db, const std::string& file) {
     const Query start = Prepare(db, "SELECT count(*) FROM sqlite_master", {});
     Step(db, start, "starting the backup");
   } catch (...) {
-    sqlite3_exec(db.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_exec(SqliteHandle(db), "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close_v2(copy);
     std::filesystem::remove(part);
     throw;
   }
-  sqlite3_backup* backup = sqlite3_backup_init(copy, "main", db.Handle(), "main");
+  sqlite3_backup* backup = sqlite3_backup_init(copy, "main", SqliteHandle(db), "main");
   int rc = backup != nullptr ? sqlite3_backup_step(backup, -1) : sqlite3_errcode(copy);
   if (backup != nullptr) sqlite3_backup_finish(backup);
-  sqlite3_exec(db.Handle(), "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_exec(SqliteHandle(db), "COMMIT", nullptr, nullptr, nullptr);
   if (rc != SQLITE_DONE) throw fail("copying", rc == SQLITE_OK ? SQLITE_ERROR : rc);
 
   sqlite3_stmt* check = nullptr;

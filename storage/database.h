@@ -2,132 +2,140 @@
 // The database layer: the few operations the handlers need from the ad store,
 // in the shape of a classic record-set API (open, temporary parameter query,
 // forward-only result with fields read by name, add/edit/update, execute,
-// close). SQLite lives behind it; nothing above this layer touches SQLite.
+// close). Two stores live behind it: a SQLite file beside the program (the
+// default) and a PostgreSQL database that several web hosts share. Nothing
+// above this layer knows which one it has.
 //
-// Every failure raises QbError. Closing an object twice raises
-// kErrObjectClosed; the request's database slots (database_slots.h) raise
-// kErrObjectNotSet for an empty slot. The application error routine relies on
-// both to choose its error page.
+// Every failure raises QbError, numbered alike on both stores for the same
+// kind of failure (kErrStoreBase plus SQLite's result code: 3014 cannot
+// open or reach the store, 3008 cannot write it, 3005 locked too long).
+// Closing an object twice raises kErrObjectClosed; the request's database
+// slots (database_slots.h) raise kErrObjectNotSet for an empty slot. The
+// application error routine relies on both to choose its error page.
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <variant>
 
 #include "storage/kept_store.h"
-
-struct sqlite3;
-struct sqlite3_stmt;
+#include "storage/store_sql.h"
 
 namespace qb {
 
 class QbError;
 class Recordset;
 class QueryDef;
-class Statement;   // shared prepared statement, defined in database.cpp
-class Connection;  // connection state shared with statements, database.cpp
 
 // Whether `error` says that the store cannot be written here: its file or
-// its directory is read-only to this process (SQLite cannot write the file,
-// or cannot create its journal beside it).
+// its directory is read-only to this process, or the database server
+// refuses writes or cannot be reached.
 bool CannotWriteStore(const QbError& error);
+
+// Where a site keeps its ads: the SQLite file at `file`, unless `server`
+// holds a PostgreSQL connection string (libpq's key=value or URI form).
+struct StoreLocation {
+  std::string file;
+  std::string server;
+};
+
+// A value bound to a numbered parameter by Database::RunStatement.
+using SqlValue = std::variant<std::int64_t, std::string_view>;
 
 class Database {
  public:
-  // Opens (and on first use creates) the store file at `path`, shared with
-  // other processes, with a busy timeout so that concurrent requests wait for
-  // one another instead of failing. `displayName` names the file in error
+  // Opens (and on first use creates) the store at `where`. With `kept`, the
+  // connection that a resident process keeps between requests is used when
+  // it is still good, and is given back to `kept` when this database closes.
+  static std::unique_ptr<Database> Open(const StoreLocation& where, KeptStore* kept = nullptr);
+  // The SQLite store file at `path`; `displayName` names it in error
   // descriptions (never the full server path).
-  // With `kept`, the connection that a resident process keeps between
-  // requests is used when it is still good for the file, and is given back
-  // to `kept` when this database closes, instead of being closed.
   static std::unique_ptr<Database> Open(const std::string& path, const std::string& displayName = "qb.db",
                                         KeptStore* kept = nullptr);
-  ~Database();
+  virtual ~Database() = default;
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
 
+  virtual StoreKind Kind() const = 0;
+
   // Opens table `name` (matched without regard to case, only "QB" exists) as
   // a recordset for AddNew/Update.
-  std::unique_ptr<Recordset> OpenTable(std::string_view name);
+  virtual std::unique_ptr<Recordset> OpenTable(std::string_view name) = 0;
 
-  // A temporary (unsaved) query. Parameters are written ":pName" in `sql`.
-  std::unique_ptr<QueryDef> CreateQueryDef(std::string_view sql);
+  // A temporary (unsaved) query, in this store's text of `sql`. Parameters
+  // are written ":pName".
+  std::unique_ptr<QueryDef> CreateQueryDef(const StoreSql& sql) { return CreateQueryDef(sql.For(Kind())); }
+  // A query written in this store's own SQL.
+  virtual std::unique_ptr<QueryDef> CreateQueryDef(std::string_view sql) = 0;
 
-  void Close();
-  bool IsOpen() const { return db_ != nullptr; }
-  sqlite3* Handle() const { return db_; }
+  // Runs this store's text of `sql`, whose parameters are numbered from 1
+  // (SQLite ?1, PostgreSQL $1), with `values` (text binds as text on SQLite,
+  // as bytea on PostgreSQL unless the statement casts it); gives the first
+  // column of its first row as a number, or 0 when it returns no row.
+  virtual std::int64_t RunStatement(const StoreSql& sql, std::span<const SqlValue> values) = 0;
+
+  // The store's write lock, taken at once (waiting for other requests as
+  // every write does) and held until CommitWrite; see WriteTransaction.
+  virtual void BeginWrite() = 0;
+  virtual void CommitWrite() = 0;
+  // Rolls back the transaction BeginWrite opened, if it is still open.
+  virtual void RollbackWrite() noexcept = 0;
+
+  virtual void Close() = 0;
+  virtual bool IsOpen() const = 0;
 
   // Closes the database as Close does (neither it nor anything made from it
-  // can be used any more, and it holds no lock), but keeps SQLite's
-  // connection to the file for Reopen, which then needs neither to open the
-  // file nor to read its schema again. A connection that Reopen does not
-  // take is closed with this object.
-  void CloseKeepingConnection();
-  // A new open Database on the same file, on the connection that
+  // can be used any more, and it holds no lock), but keeps the connection to
+  // the store for Reopen, which then needs neither to connect nor to check
+  // the schema again. A connection that Reopen does not take is closed with
+  // this object.
+  virtual void CloseKeepingConnection() = 0;
+  // A new open Database on the same store, on the connection that
   // CloseKeepingConnection kept, or else opened as Open does. Raises
   // kErrInvalidArgument while this database is still open.
-  std::unique_ptr<Database> Reopen();
+  virtual std::unique_ptr<Database> Reopen() = 0;
 
- private:
-  Database(sqlite3* db, std::string path, std::string displayName, KeptStore* kept, KeptStore::FileIdentity file);
-  // Closes SQLite's connection `handle`, or gives it back to kept_.
-  void Release(sqlite3* handle) noexcept;
-  sqlite3* db_;
-  // Outlives the Database while statements or recordsets made from it do.
-  std::shared_ptr<Connection> conn_;
-  std::string path_;
-  std::string displayName_;
-  sqlite3* kept_ = nullptr;  // the connection CloseKeepingConnection kept
-  KeptStore* keptStore_;     // where the connection goes when closed, or null
-  KeptStore::FileIdentity file_;
+ protected:
+  Database() = default;
 };
 
 class QueryDef {
  public:
-  ~QueryDef();
+  virtual ~QueryDef() = default;
   // Binds the named parameter (given without the ':'), always as text.
   // An unknown name raises kErrItemNotFound.
-  void SetParameter(std::string_view name, std::string_view value);
+  virtual void SetParameter(std::string_view name, std::string_view value) = 0;
   // Runs the query and returns a forward-only, changeable result positioned
   // on the first row (Eof() when there is none).
-  std::unique_ptr<Recordset> OpenRecordset();
+  virtual std::unique_ptr<Recordset> OpenRecordset() = 0;
   // Runs a statement that returns no rows (DELETE); done when it returns.
-  void Execute();
+  virtual void Execute() = 0;
   // Execute for work that may wait: when the store cannot be written here
   // (CannotWriteStore), returns false having changed nothing; other failures
   // raise as Execute's do.
-  bool ExecuteIfWritable();
+  virtual bool ExecuteIfWritable() = 0;
   // Rows changed by the last Execute.
-  long long RowsAffected() const { return rowsAffected_; }
-  void Close();
-  bool IsOpen() const { return open_; }
-
- private:
-  friend class Database;
-  explicit QueryDef(std::shared_ptr<Statement> stmt);
-  int Run();  // SQLite's result code of one run, the statement left ready
-  Statement& Use() const;  // raises when this or the database is closed
-  std::shared_ptr<Statement> stmt_;  // released by Close
-  bool open_ = true;
-  long long rowsAffected_ = 0;
+  virtual long long RowsAffected() const = 0;
+  virtual void Close() = 0;
+  virtual bool IsOpen() const = 0;
 };
 
 class Recordset {
  public:
-  ~Recordset();
-  bool Eof() const;
-  void MoveNext();
+  virtual ~Recordset() = default;
+  virtual bool Eof() const = 0;
+  virtual void MoveNext() = 0;
   // The named field of the current row as text (a null field reads as empty
   // text). The view stays valid until the next MoveNext/Update/Close (or
   // until the QueryDef that opened the result sets a parameter or runs again,
   // which ends this result: reading it then raises kErrObjectClosed).
   // No current row raises kErrNoCurrentRecord; an unknown name
   // kErrItemNotFound.
-  std::string_view Field(std::string_view name) const;
+  virtual std::string_view Field(std::string_view name) const = 0;
   // Whether the named field of the current row holds no value at all (as
   // opposed to empty text). Same errors as Field.
-  bool FieldIsNull(std::string_view name) const;
+  virtual bool FieldIsNull(std::string_view name) const = 0;
 
   // AddNew (table recordsets) or Edit (query results) starts a change;
   // SetField gives a field its new text; Update stores the change. Edit with
@@ -138,43 +146,13 @@ class Recordset {
   // values, and may Edit it again, but MoveNext then raises. SetField or
   // Update without AddNew/Edit, AddNew on a query result and Edit on a result
   // without the ID column raise too.
-  void AddNew();
-  void Edit();
-  void SetField(std::string_view name, std::string_view value);
-  void Update();
+  virtual void AddNew() = 0;
+  virtual void Edit() = 0;
+  virtual void SetField(std::string_view name, std::string_view value) = 0;
+  virtual void Update() = 0;
 
-  void Close();
-  bool IsOpen() const { return open_; }
-
- private:
-  friend class Database;
-  friend class QueryDef;
-  explicit Recordset(std::shared_ptr<Statement> stmt);  // query result
-  explicit Recordset(std::shared_ptr<Connection> conn);  // table
-  void Step();
-  void RequireOpen() const;
-  void RequireRow() const;
-  void Release() noexcept;
-  int Column(std::string_view name) const;  // index of a result column, or -1
-  std::shared_ptr<Connection> conn_;
-  std::shared_ptr<Statement> stmt_;  // null for a table recordset
-  std::uint64_t run_ = 0;            // the statement run this result reads
-  bool open_ = true;
-  bool eof_ = true;
-  enum class Mode { kNone, kAdding, kEditing } mode_ = Mode::kNone;
-  std::vector<std::pair<int, std::string>> pending_;  // column index, value
-  // After an Update of an edited row the statement is reset, and the row
-  // (name, value per column) is read from this copy instead; empty before.
-  std::vector<std::pair<std::string, std::string>> held_;
-  std::int64_t editId_ = 0;  // ID of the row being edited or held
-  // The result's column names, read once: a result's columns are fixed for
-  // the run it reads, and pages read eight or so fields of every row.
-  mutable std::vector<std::string> columns_;
-  // Names found by exact match: where the name's text lies and its column.
-  // A hit is confirmed against the column's name, so text that has moved
-  // or changed is simply looked up again.
-  static constexpr std::size_t kRecentNames = 16;
-  mutable std::vector<std::pair<const char*, int>> recent_;
+  virtual void Close() = 0;
+  virtual bool IsOpen() const = 0;
 };
 
 }  // namespace qb

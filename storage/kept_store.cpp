@@ -1,5 +1,6 @@
 #include "storage/kept_store.h"
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@ namespace qb {
 
 KeptStore::~KeptStore() {
   Drop();
+  PQfinish(server_);
   for (const auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
 }
 
@@ -68,6 +70,27 @@ void KeptStore::KeepStatement(std::string sql, sqlite3_stmt* stmt) noexcept {
   } catch (...) {  // no memory to keep it: it is finalized
   }
   sqlite3_finalize(stmt);
+}
+
+PGconn* KeptStore::TakeServer(const std::string& server) {
+  if (server_ != nullptr && server != serverString_) PQfinish(std::exchange(server_, nullptr));
+  return std::exchange(server_, nullptr);
+}
+
+void KeptStore::KeepServer(PGconn* conn, const std::string& server) noexcept {
+  if (conn == nullptr) return;
+  if (PQstatus(conn) == CONNECTION_OK && PQtransactionStatus(conn) != PQTRANS_IDLE) {
+    PQclear(PQexec(conn, "ROLLBACK"));
+  }
+  if (PQstatus(conn) == CONNECTION_OK && PQtransactionStatus(conn) == PQTRANS_IDLE) {
+    try {
+      serverString_ = server;
+      PQfinish(std::exchange(server_, conn));
+      return;
+    } catch (...) {  // no memory for the string: the connection is closed
+    }
+  }
+  PQfinish(conn);
 }
 
 void KeptStore::FinalizeStatements(sqlite3* handle) noexcept {

@@ -11,6 +11,9 @@
 //
 // The queries a request prepares on the connection are kept with it too,
 // so that the next request that runs one finds it prepared.
+//
+// A site whose ads are in PostgreSQL keeps its connection to the server
+// here instead, idle (no transaction open) between requests.
 #include <sys/types.h>
 
 #include <functional>
@@ -20,6 +23,7 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
+struct pg_conn;
 
 namespace qb {
 
@@ -58,6 +62,14 @@ class KeptStore {
   // here or taken from here; finalizes it otherwise.
   void KeepStatement(std::string sql, sqlite3_stmt* stmt) noexcept;
 
+  // The kept connection to the PostgreSQL server that connection string
+  // `server` names, which the caller now owns; null when there is none.
+  pg_conn* TakeServer(const std::string& server);
+  // Keeps `conn`, connected with `server`, once any transaction it has open
+  // is rolled back; a connection that is broken, or cannot be brought to
+  // rest, is closed instead.
+  void KeepServer(pg_conn* conn, const std::string& server) noexcept;
+
  private:
   static FileIdentity Identify(const std::string& path);
   void Drop() noexcept;
@@ -69,6 +81,8 @@ class KeptStore {
   std::multimap<std::string, sqlite3_stmt*, std::less<>> statements_;
   std::string path_;
   FileIdentity file_;
+  pg_conn* server_ = nullptr;
+  std::string serverString_;
 };
 
 }  // namespace qb

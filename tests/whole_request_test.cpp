@@ -3,11 +3,12 @@
 // QB_UPDATE_GOLDEN=1 rewrites the golden pages from what the program writes.
 #include <gtest/gtest.h>
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
-
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -18,8 +19,7 @@
 namespace qbtest {
 namespace {
 
-constexpr char kAll[] = "SELECT ID, Item, Name, Email, Price, \"Desc\", Phone, Category, Expire, Date, Password, "
-                        "RemoteHost, RemoteAddr, RemoteUser FROM QB ORDER BY ID";
+constexpr char kAll[] = "SELECT * FROM QB ORDER BY ID";
 
 // What a request may change: the ads, or the bytes of a store it cannot read.
 std::string Snapshot(const Site& site) {
@@ -40,6 +40,8 @@ struct Row {
   std::string config = kConfig, categories = kCategories, banners = "";
   std::function<void(const Site&)> prepare = nullptr;
   std::optional<std::string> guesses = std::nullopt;  // wrong passwords counted afterwards
+  bool fileOnly = false;     // about the store file itself: SQLite only
+  std::string postgresGolden = "";  // the page on PostgreSQL, when its error text differs
 };
 
 Call Sized(const std::string& body, const std::string& contentLength, const std::string& method = "POST",
@@ -107,6 +109,18 @@ std::function<void(const Site&)> Tried(int count, const std::string& address, in
 std::function<void(const Site&)> WhileLocked(const std::string& sql) {
   return [sql](const Site& s) {
     RunRequest(s, Get("action=ShowAll"));  // the schema is current: only the request waits
+    if (!s.Server().empty()) {  // the board's advisory write lock
+      PGconn* conn = PQconnectdb(s.Server().c_str());
+      PQclear(PQexec(conn, ("BEGIN; SELECT pg_advisory_xact_lock(5366869083350425601);" + sql).c_str()));
+      ASSERT_EQ(PQtransactionStatus(conn), PQTRANS_INTRANS) << PQerrorMessage(conn);
+      static std::jthread pgHolder;
+      pgHolder = std::jthread([conn] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        PQclear(PQexec(conn, "COMMIT"));
+        PQfinish(conn);
+      });
+      return;
+    }
     sqlite3* db = nullptr;
     sqlite3_open(s.Path("qb.db").c_str(), &db);
     sqlite3_busy_timeout(db, 10000);  // the commit waits for the request's read to end
@@ -121,7 +135,11 @@ std::function<void(const Site&)> WhileLocked(const std::string& sql) {
 }
 
 const auto kKeepAds = [](const Site& s) {
-  s.Query("CREATE TRIGGER KeepAds BEFORE DELETE ON QB BEGIN SELECT RAISE(ABORT, 'ads are kept'); END");
+  s.Query(s.Server().empty()
+              ? "CREATE TRIGGER KeepAds BEFORE DELETE ON QB BEGIN SELECT RAISE(ABORT, 'ads are kept'); END"
+              : "CREATE FUNCTION keep_ads() RETURNS trigger LANGUAGE plpgsql AS $$BEGIN RAISE EXCEPTION 'ads are kept' "
+                "USING ERRCODE = '23000'; END$$; CREATE TRIGGER keep_ads BEFORE DELETE ON qb FOR EACH ROW "
+                "EXECUTE FUNCTION keep_ads()");
 };
 
 const std::string kBikeRow =
@@ -184,6 +202,8 @@ const Row kRows[] = {
      .categories = "Cars\nBoats\n"},
     {.name = "TooManyBanners", .call = Get("action=Main"), .golden = "error_9_banners.html",
      .config = Config("30", "http://example.com/cgi-bin", "Y"), .banners = "11\n"},
+    {.name = "NoDatabaseServer", .call = Get("Action=List&Cat=2"), .golden = "error_3014_no_server.html",
+     .config = kConfig + std::string("host=/nonexistent port=1 user=qb password=secret\n")},
     {.name = "NoBannerList", .call = Get("action=Show"), .golden = "error_53_banners.html",
      .config = Config("30", "http://example.com/cgi-bin", "Y")},
 
@@ -243,7 +263,8 @@ const Row kRows[] = {
     {.name = "ExpiryOutsideTheCalendar", .call = Post("Action=ADD", "Item=x&Password=p"), .golden = "error_6_expiry.html",
      .store = "unreadable", .config = Config("2147483647", "http://example.com/cgi-bin", "N")},
     {.name = "EmptyStoreFileIsNew", .call = Post("Action=ADD", "Name=Ann&Password=pw"), .golden = "placed_plain_ann.html",
-     .store = "1||Ann||||||2026-04-13|3/14/2026|PW||127.0.0.1|\n", .prepare = [](const Site& s) { s.Write("qb.db", ""); }},
+     .store = "1||Ann||||||2026-04-13|3/14/2026|PW||127.0.0.1|\n", .prepare = [](const Site& s) { s.Write("qb.db", ""); },
+     .fileOnly = true},
 
     // Listings and the purge.
     {.name = "ListACategory", .call = Get("Action=List&Cat=1"), .golden = "list_cars.html",
@@ -263,9 +284,10 @@ const Row kRows[] = {
     {.name = "CatZeroOnAPipe", .call = Get("Action=List&Cat=0"), .golden = "list_cat_0_pipe.html",
      .output = Output::kPipe, .store = ""},
     {.name = "FailingPurge", .call = Get("Action=List&Cat=1"), .golden = "error_3019_purge.html", .ads = {kExpired},
-     .prepare = kKeepAds},
+     .prepare = kKeepAds, .postgresGolden = "error_3019_purge_postgres.html"},
     {.name = "FailingPurgeOnAPipe", .call = Get("Action=List&Cat=1"), .golden = "list_purge_fails_pipe.html",
-     .output = Output::kPipe, .ads = {kExpired}, .prepare = kKeepAds},
+     .output = Output::kPipe, .ads = {kExpired}, .prepare = kKeepAds,
+     .postgresGolden = "list_purge_fails_pipe_postgres.html"},
     {.name = "ShowAllEmpty", .call = Get("action=ShowAll"), .golden = "show_all_empty.html", .store = ""},
     {.name = "ShowAllEscapes", .call = Get("action=SHOWALL"), .golden = "show_all.html",
      .ads = {kBike, kMarkup, kExpired, Ad{.Category = "Nowhere"}}},
@@ -344,31 +366,38 @@ const Row kRows[] = {
 
     // Damaged stores are reported and left as they are.
     {.name = "NotADatabase", .call = Get("action=ShowAll"), .golden = "error_3026.html",
-     .prepare = [](const Site& s) { s.Write("qb.db", std::string(4096, 'j')); }},
+     .prepare = [](const Site& s) { s.Write("qb.db", std::string(4096, 'j')); }, .fileOnly = true},
     {.name = "NotADatabaseOnAdd", .call = Post("Action=ADD", "Item=x&Password=p"), .golden = "error_3026.html",
-     .prepare = [](const Site& s) { s.Write("qb.db", "SQLite format 3" + std::string(8192, 'j')); }},
+     .prepare = [](const Site& s) { s.Write("qb.db", "SQLite format 3" + std::string(8192, 'j')); }, .fileOnly = true},
     {.name = "TruncatedStore", .call = Post("Action=Getedit", "Name=Ann+Lee"), .golden = "error_3011.html",
-     .ads = Many(30), .prepare = [](const Site& s) { s.Write("qb.db", s.Read("qb.db").substr(0, 4096)); }},
+     .ads = Many(30), .prepare = [](const Site& s) { s.Write("qb.db", s.Read("qb.db").substr(0, 4096)); },
+     .fileOnly = true},
 };
 
 void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
-// Each row runs in a CGI process and in a resident one. The resident process
-// has answered a request on the site before the row's set-up changes it, so
-// the row's request finds the store connection of that earlier one. Its
-// response is held whole, as on a file: the pipe rows have file twins.
-class WholeRequest : public testing::TestWithParam<std::tuple<Row, bool>> {};
+// Each row runs in a CGI process and in a resident one, on either store. The
+// resident process has answered a request on the site before the row's
+// set-up changes it, so the row's request finds the store connection of that
+// earlier one. Its response is held whole, as on a file: the pipe rows have
+// file twins.
+class WholeRequest : public testing::TestWithParam<std::tuple<Row, bool, Store>> {};
 
 TEST_P(WholeRequest, AnswersAndStoresAsExpected) {
-  const auto& [row, resident] = GetParam();
-  if (resident && row.output == Output::kPipe) GTEST_SKIP();
-  Site site(row.config, row.categories, row.banners);
+  const auto& [row, resident, store] = GetParam();
+  if ((resident && row.output == Output::kPipe) || (store == Store::kPostgres && row.fileOnly)) GTEST_SKIP();
+  if (store == Store::kPostgres && TestPostgres().empty()) {
+    if (std::getenv("CI") != nullptr) FAIL() << "the tests' PostgreSQL cluster does not run";
+    GTEST_SKIP() << "no PostgreSQL cluster (tests/support/test_postgres.sh)";
+  }
+  Site site(row.config, row.categories, row.banners, store);
   for (const Ad& ad : row.ads) site.Seed(ad);
   if (resident) RunRequest(site, Post("Action=GetEdit", "Name=Nobody"), Output::kResident);
   if (row.prepare) row.prepare(site);
   const std::string before = Snapshot(site);
   const std::string page = RunRequest(site, row.call, resident ? Output::kResident : row.output);
-  EXPECT_EQ(page, Golden(row.golden, page));
+  const bool own = store == Store::kPostgres && !row.postgresGolden.empty();
+  EXPECT_EQ(page, Golden(own ? row.postgresGolden : row.golden, page));
   const std::string after = Snapshot(site);
   if (row.store == "unchanged") {
     EXPECT_EQ(after, before);
@@ -381,15 +410,18 @@ TEST_P(WholeRequest, AnswersAndStoresAsExpected) {
     EXPECT_EQ(after, row.store);
   }
   if (row.guesses) {
-    EXPECT_EQ(site.Query("SELECT AdID, Addr, At - " + std::to_string(kNow) + " FROM QbGuess ORDER BY rowid"),
+    EXPECT_EQ(site.Query("SELECT AdID, Addr, At - " + std::to_string(kNow) + " FROM QbGuess ORDER BY At, Addr"),
               *row.guesses);
   }
   EXPECT_FALSE(std::ifstream(site.Path("qb.db-journal")).good());
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, WholeRequest, testing::Combine(testing::ValuesIn(kRows), testing::Bool()),
-                         [](const testing::TestParamInfo<std::tuple<Row, bool>>& info) {
-                           return std::get<0>(info.param).name + (std::get<1>(info.param) ? "Resident" : "");
+INSTANTIATE_TEST_SUITE_P(Table, WholeRequest,
+                         testing::Combine(testing::ValuesIn(kRows), testing::Bool(),
+                                          testing::Values(Store::kSqlite, Store::kPostgres)),
+                         [](const testing::TestParamInfo<std::tuple<Row, bool, Store>>& info) {
+                           return std::get<0>(info.param).name + (std::get<1>(info.param) ? "Resident" : "") +
+                                  (std::get<2>(info.param) == Store::kPostgres ? "Postgres" : "");
                          });
 
 // Banners are drawn afresh for every page, each about as often as the other.

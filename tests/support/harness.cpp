@@ -1,6 +1,7 @@
 #include "support/harness.h"
 
 #include <fcntl.h>
+#include <libpq-fe.h>
 #include <grp.h>
 #include <pthread.h>
 #include <signal.h>
@@ -21,10 +22,12 @@
 #include "gateway/qb_error.h"
 #include "gateway/request.h"
 #include "gateway/run_main.h"
+#include "storage/database.h"
 
 namespace qbtest {
 
 namespace fs = std::filesystem;
+static const std::string kNone;
 
 static std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -33,22 +36,68 @@ static std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
-Site::Site(const std::string& config, const std::string& categories, const std::string& banners) {
+namespace {
+
+// Runs `sql` on the tests' cluster as `server` connects: the last
+// statement's rows, each a line of '|'-joined columns.
+std::string PgQuery(const std::string& server, const std::string& sql) {
+  PGconn* conn = PQconnectdb(server.c_str());
+  PGresult* r = PQexec(conn, sql.c_str());
+  std::string rows, error;
+  if (PQresultStatus(r) != PGRES_TUPLES_OK && PQresultStatus(r) != PGRES_COMMAND_OK) error = PQerrorMessage(conn);
+  for (int i = 0; i < PQntuples(r); ++i, rows += '\n') {
+    for (int c = 0; c < PQnfields(r); ++c) {
+      if (c) rows += '|';
+      std::size_t size = 0;
+      unsigned char* bytes = PQftype(r, c) == 17 ? PQunescapeBytea(reinterpret_cast<unsigned char*>(PQgetvalue(r, i, c)), &size) : nullptr;
+      rows += PQgetisnull(r, i, c) ? "<null>" : bytes ? std::string(reinterpret_cast<char*>(bytes), size) : PQgetvalue(r, i, c);
+      PQfreemem(bytes);
+    }
+  }
+  PQclear(r);
+  PQfinish(conn);
+  if (!error.empty()) throw std::runtime_error(error);
+  return rows;
+}
+
+}  // namespace
+
+const std::string& TestPostgres() {
+  static const std::string server = [] {
+    const std::string wanted = QB_TEST_POSTGRES;
+    PGconn* conn = PQconnectdb(wanted.c_str());
+    const bool up = PQstatus(conn) == CONNECTION_OK;
+    PQfinish(conn);
+    return up ? wanted : "";
+  }();
+  return server;
+}
+
+Site::Site(const std::string& config, const std::string& categories, const std::string& banners, Store store) {
   std::string pattern = (fs::temp_directory_path() / "qbsite.XXXXXX").string();
   if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   dir_ = pattern;
+  if (store == Store::kPostgres) {
+    if (TestPostgres().empty()) throw std::runtime_error("the tests' PostgreSQL cluster does not run");
+    schema_ = "site_";
+    for (const char c : fs::path(dir_).extension().string().substr(1)) schema_ += std::to_string(static_cast<int>(c));
+    PgQuery(TestPostgres(), "CREATE SCHEMA " + schema_);
+    server_ = TestPostgres() + " options='-c search_path=" + schema_ + "'";
+  }
   Write("qbcgi.cfg", config);
   Write("cat.lst", categories);
   if (!banners.empty()) Write("qbban.cfg", banners);
 }
 
 Site::~Site() {
+  if (!schema_.empty()) PgQuery(TestPostgres(), "SET client_min_messages = warning; DROP SCHEMA " + schema_ + " CASCADE");
   std::error_code ignored;
   fs::remove_all(dir_, ignored);
 }
 
 void Site::Write(const std::string& name, const std::string& bytes) const {
-  std::ofstream(Path(name), std::ios::binary | std::ios::trunc) << bytes;
+  std::ofstream(Path(name), std::ios::binary | std::ios::trunc)
+      << bytes << (name == "qbcgi.cfg" && !server_.empty() ? server_ + "\n" : "");
 }
 
 std::string Site::Read(const std::string& name) const { return ReadFile(Path(name)); }
@@ -97,6 +146,19 @@ std::pair<int, std::string> Raised(const std::function<void()>& f) {
 }
 
 long long Site::Seed(const Ad& ad) const {
+  if (!server_.empty()) {
+    auto db = qb::Database::Open(qb::StoreLocation{Path("qb.db"), server_});
+    auto table = db->OpenTable("QB");
+    table->AddNew();
+    for (const auto& [name, value] : {std::pair{"Item", &ad.Item}, {"Name", &ad.Name}, {"Email", &ad.Email},
+                                      {"Price", &ad.Price}, {"Desc", &ad.Desc}, {"Phone", &ad.Phone},
+                                      {"Category", &ad.Category}, {"Expire", &ad.Expire}, {"Date", &ad.Date},
+                                      {"Password", &ad.Password}, {"RemoteHost", &kNone}, {"RemoteAddr", &kNone},
+                                      {"RemoteUser", &kNone}})
+      table->SetField(name, *value);
+    table->Update();
+    return std::stoll(Query("SELECT max(ID) FROM QB"));
+  }
   Db d(Path("qb.db"));
   d.Check(sqlite3_exec(d.db,
                        "CREATE TABLE IF NOT EXISTS QB (ID INTEGER PRIMARY KEY AUTOINCREMENT, Item TEXT, Name TEXT, "
@@ -119,6 +181,7 @@ long long Site::Seed(const Ad& ad) const {
 }
 
 std::string Site::Query(const std::string& sql) const {
+  if (!server_.empty()) return PgQuery(server_, sql);
   Db d(Path("qb.db"), SQLITE_OPEN_READWRITE);
   std::string rows;
   for (const char* next = sql.c_str(); *next != '\0';) {

@@ -19,7 +19,14 @@ namespace qbtest {
 inline constexpr char kConfig[] = "admin@example.com\n30\nhttp://example.com/cgi-bin\nhttp://example.com/\nN\n#FFFFCC\n";
 inline constexpr char kCategories[] = "Cars\nBoats\nHouses\nJobs\nPets\nMusic\nComputers\nOther\n";
 
-// An ad as a test seeds it, straight into the table with SQLite.
+// Where a site keeps its ads: qb.db, or a schema of its own in the tests'
+// PostgreSQL cluster (tests/support/test_postgres.sh).
+enum class Store { kSqlite, kPostgres };
+// The cluster's connection string; empty when it does not run.
+const std::string& TestPostgres();
+
+// An ad as a test seeds it: straight into the table with SQLite, through the
+// store layer on PostgreSQL.
 struct Ad {
   std::string Item = "Red bike", Name = "Ann Lee", Email = "ann@example.com", Price = "50",
               Desc = "A red bike, hardly used.", Phone = "555-1234", Category = "Cars", Expire = "2999-01-01",
@@ -29,17 +36,20 @@ struct Ad {
 class Site {
  public:
   explicit Site(const std::string& config = kConfig, const std::string& categories = kCategories,
-                const std::string& banners = "");
+                const std::string& banners = "", Store store = Store::kSqlite);
   ~Site();
   Site(const Site&) = delete;
   Site& operator=(const Site&) = delete;
 
   const std::string& Dir() const { return dir_; }
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  // qbcgi.cfg is written with the site's PostgreSQL connection string after
+  // the given settings, when there is one.
   void Write(const std::string& name, const std::string& bytes) const;
   std::string Read(const std::string& name) const;
   long long Seed(const Ad& ad) const;  // returns the new ad's ID
-  // Runs the statements of `sql` on qb.db: each row a line, its columns joined by '|'.
+  // Runs the statements of `sql` on the store: each row a line, its columns
+  // joined by '|' (bytea as its bytes, NULL as <null>).
   std::string Query(const std::string& sql) const;
   // Copies the program into the site as qbcgi.exe (for runs as a process).
   std::string InstallProgram(const std::string& name = "qbcgi.exe") const;
@@ -47,9 +57,11 @@ class Site {
   // process (Output::kResident).
   qb::KeptStore& Resident() const { return kept_; }
   qb::SiteFiles& ResidentFiles() const { return files_; }
+  const std::string& Server() const { return server_; }  // empty on SQLite
 
  private:
   std::string dir_;
+  std::string schema_, server_;
   mutable qb::KeptStore kept_;
   mutable qb::SiteFiles files_;
 };

@@ -1,4 +1,4 @@
-#include "storage/ad_schema.h"
+#include "storage/sqlite/sqlite_schema.h"
 
 #include <cstdint>
 #include <limits>
@@ -7,7 +7,7 @@
 
 #include "storage/ad_dates.h"
 #include "storage/ad_record.h"
-#include "storage/store_sqlite.h"
+#include "storage/sqlite/sqlite_helpers.h"
 
 namespace qb::schema {
 namespace {

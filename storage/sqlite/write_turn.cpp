@@ -1,4 +1,4 @@
-#include "storage/write_turn.h"
+#include "storage/sqlite/write_turn.h"
 
 #include <fcntl.h>
 #include <signal.h>

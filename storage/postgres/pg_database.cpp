@@ -1,0 +1,546 @@
+#include "storage/postgres/pg_database.h"
+
+#include <libpq-fe.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <deque>
+#include <utility>
+#include <variant>
+
+#include "gateway/qb_error.h"
+#include "storage/ad_dates.h"
+#include "storage/ad_record.h"
+#include "storage/postgres/pg_error.h"
+#include "storage/postgres/pg_schema.h"
+
+namespace qb {
+namespace {
+
+// PostgreSQL's type numbers (pg_type.oid) for the values bound and read here.
+constexpr Oid kBool = 16, kBytea = 17, kInt8 = 20, kInt2 = 21, kInt4 = 23, kText = 25, kDate = 1082;
+constexpr int kTextFormat = 0, kBinaryFormat = 1;
+
+// The write lock of WriteTransaction: one advisory lock that every request's
+// check-and-change takes, as SQLite's write lock is one for the whole file.
+constexpr char kBeginWriteSql[] = "BEGIN; SELECT pg_advisory_xact_lock(5366869083350425601)";
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return std::ranges::equal(a, b, [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// Connects with the operator's connection string and the session settings
+// the board relies on: waits for another request's lock end after 15 s (as
+// SQLite's busy timeout), and a connection attempt after 10 s unless the
+// string says otherwise. Settings in the string's own "options" come after
+// ours, so the operator's win.
+PGconn* Connect(const std::string& server, const std::string& context) {
+  char* error = nullptr;
+  PQconninfoOption* parsed = PQconninfoParse(server.c_str(), &error);
+  if (parsed == nullptr) {
+    PQfreemem(error);
+    throw QbError(kErrStoreBase + 14, context + ": the PostgreSQL connection string in qbcgi.cfg is not valid");
+  }
+  std::vector<const char*> keys, values;
+  std::string options = "-c lock_timeout=15s";
+  bool timeoutGiven = false;
+  for (const PQconninfoOption* o = parsed; o->keyword != nullptr; ++o) {
+    if (o->val == nullptr) continue;
+    if (std::strcmp(o->keyword, "options") == 0) {
+      options.append(" ").append(o->val);
+      continue;
+    }
+    timeoutGiven |= std::strcmp(o->keyword, "connect_timeout") == 0;
+    keys.push_back(o->keyword);
+    values.push_back(o->val);
+  }
+  keys.insert(keys.end(), {"options", "fallback_application_name"});
+  values.insert(values.end(), {options.c_str(), "quaybill"});
+  if (!timeoutGiven) {
+    keys.push_back("connect_timeout");
+    values.push_back("10");
+  }
+  keys.push_back(nullptr);
+  values.push_back(nullptr);
+  PGconn* conn = PQconnectdbParams(keys.data(), values.data(), 0);
+  PQconninfoFree(parsed);
+  if (PQstatus(conn) != CONNECTION_OK) {
+    QbError failure = PgConnectionError(conn, context);
+    PQfinish(conn);
+    throw failure;
+  }
+  return conn;
+}
+
+std::int64_t BigEndian(const char* bytes, int length) {
+  std::uint64_t value = 0;
+  for (int i = 0; i < length; ++i) value = value << 8 | static_cast<unsigned char>(bytes[i]);
+  const int unused = 64 - 8 * length;  // sign-extend a 2- or 4-byte value
+  return unused == 0 ? static_cast<std::int64_t>(value)
+                     : static_cast<std::int64_t>(value << unused) >> unused;
+}
+
+// A column name as PostgreSQL's table has it: lower case, quoted ("desc"
+// and "date" are SQL words).
+std::string QuotedColumn(int column) {
+  std::string quoted(1, '"');
+  for (const char c : kAdColumns[column]) quoted += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return quoted + '"';
+}
+
+QbError FieldNotFound(std::string_view name) {
+  return QbError(kErrItemNotFound, "Field " + std::string(name) + " not found");
+}
+
+}  // namespace
+
+// The values of one statement, each with its type and format.
+class PgParams {
+ public:
+  void Bytes(std::string_view bytes, Oid type = kBytea) { Add(bytes.data(), bytes.size(), type, kBinaryFormat); }
+  void Number(std::int64_t value) {
+    texts_.push_back(std::to_string(value));
+    Add(texts_.back().c_str(), texts_.back().size(), kInt8, kTextFormat);
+  }
+  // A date as "YYYY-MM-DD", which PostgreSQL reads the same in every DateStyle.
+  void Date(const std::string& iso) { Add(iso.c_str(), iso.size(), kDate, kTextFormat); }
+  void Null() { Add(nullptr, 0, kBytea, kBinaryFormat); }
+
+  int Count() const { return static_cast<int>(data_.size()); }
+  const Oid* Types() const { return types_.data(); }
+  const char* const* Data() const { return data_.data(); }
+  const int* Lengths() const { return lengths_.data(); }
+  const int* Formats() const { return formats_.data(); }
+
+ private:
+  void Add(const char* data, std::size_t length, Oid type, int format) {
+    data_.push_back(data);
+    lengths_.push_back(static_cast<int>(length));
+    types_.push_back(type);
+    formats_.push_back(format);
+  }
+  std::deque<std::string> texts_;  // text-format numbers; a deque keeps them in place
+  std::vector<const char*> data_;
+  std::vector<int> lengths_, formats_;
+  std::vector<Oid> types_;
+};
+
+// One statement's rows, in binary form; numbers and dates are read as the
+// text SQLite would give for them.
+class PgResult {
+ public:
+  explicit PgResult(PGresult* result) : result_(result) {}
+  ~PgResult() { PQclear(result_); }
+  PgResult(const PgResult&) = delete;
+  PgResult& operator=(const PgResult&) = delete;
+
+  PGresult* Get() const { return result_; }
+  int Rows() const { return PQntuples(result_); }
+  int Columns() const { return PQnfields(result_); }
+  bool IsNull(int row, int column) const { return PQgetisnull(result_, row, column) != 0; }
+  std::int64_t Number(int row, int column) const {
+    return IsNull(row, column) ? 0 : BigEndian(PQgetvalue(result_, row, column), PQgetlength(result_, row, column));
+  }
+  // Valid while the row is the one last read.
+  std::string_view Text(int row, int column) const {
+    if (IsNull(row, column)) return {};
+    const char* value = PQgetvalue(result_, row, column);
+    const int length = PQgetlength(result_, row, column);
+    const Oid type = PQftype(result_, column);
+    if (type != kInt8 && type != kInt4 && type != kInt2 && type != kDate && type != kBool) {
+      return {value, static_cast<std::size_t>(length)};
+    }
+    if (row != cachedRow_) {
+      cache_.assign(static_cast<std::size_t>(Columns()), std::string());
+      cachedRow_ = row;
+    }
+    std::string& text = cache_[static_cast<std::size_t>(column)];
+    if (text.empty()) {
+      const std::int64_t number = BigEndian(value, length);
+      text = type == kDate ? IsoDateText(AddDays(CivilDate{2000, 1, 1}, number)) : std::to_string(number);
+    }
+    return text;
+  }
+
+ private:
+  PGresult* result_;
+  mutable int cachedRow_ = -1;
+  mutable std::vector<std::string> cache_;
+};
+
+// What a PgDatabase shares with its queries and results, which may outlive
+// it: the connection, usable only while the database is open.
+class PgSession {
+ public:
+  explicit PgSession(PGconn* conn) : conn_(conn) {}
+  PGconn* Use() const {
+    if (!open_) throw QbError(kErrObjectClosed, "The database PostgreSQL is closed");
+    return conn_;
+  }
+  bool IsOpen() const { return open_; }
+  PGconn* Detach() noexcept {
+    open_ = false;
+    return conn_;
+  }
+
+  // Runs `sql` with `params`; its rows, or the error of `what`.
+  std::shared_ptr<PgResult> Run(const std::string& sql, const PgParams& params, const std::string& what) const {
+    PGconn* conn = Use();
+    auto result = std::make_shared<PgResult>(PQexecParams(conn, sql.c_str(), params.Count(), params.Types(),
+                                                          params.Data(), params.Lengths(), params.Formats(),
+                                                          kBinaryFormat));
+    const ExecStatusType status = PQresultStatus(result->Get());
+    if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
+      throw PgStatementError(conn, result->Get(), what + " in PostgreSQL");
+    }
+    return result;
+  }
+  void Exec(const char* sql, const std::string& what) const {
+    PGconn* conn = Use();
+    PGresult* result = PQexec(conn, sql);
+    const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK || PQresultStatus(result) == PGRES_TUPLES_OK;
+    // COMMIT of a transaction that failed rolls it back, and says so.
+    const bool rolledBack = ok && std::strcmp(PQcmdStatus(result), "ROLLBACK") == 0 && std::strcmp(sql, "COMMIT") == 0;
+    if (ok && !rolledBack) {
+      PQclear(result);
+      return;
+    }
+    QbError error = rolledBack ? QbError(kErrStoreBase + 1, what + " in PostgreSQL: the transaction was rolled back")
+                               : PgStatementError(conn, result, what + " in PostgreSQL");
+    PQclear(result);
+    throw error;
+  }
+
+ private:
+  PGconn* conn_;
+  bool open_ = true;
+};
+
+// ---------------------------------------------------------------- PgDatabase
+
+PgDatabase::PgDatabase(PGconn* conn, std::string server, KeptStore* kept)
+    : session_(std::make_shared<PgSession>(conn)), server_(std::move(server)), keptStore_(kept) {}
+
+PgDatabase::~PgDatabase() {
+  if (session_->IsOpen()) Release(session_->Detach());
+  if (kept_ != nullptr) Release(kept_);
+}
+
+void PgDatabase::Release(PGconn* conn) noexcept {
+  if (keptStore_ != nullptr) {
+    keptStore_->KeepServer(conn, server_);
+  } else {
+    PQfinish(conn);
+  }
+}
+
+std::unique_ptr<PgDatabase> PgDatabase::Open(const std::string& server, KeptStore* kept) {
+  const std::string context = "The ad store in PostgreSQL could not be opened";
+  if (PGconn* conn = kept != nullptr ? kept->TakeServer(server) : nullptr) {
+    // The check of the schema is the connection's first use: a server that
+    // restarted since the last request fails it, and is connected to afresh.
+    try {
+      if (!pgschema::IsCurrent(conn, context)) pgschema::MakeCurrent(conn, context);
+      return std::unique_ptr<PgDatabase>(new PgDatabase(conn, server, kept));
+    } catch (const QbError&) {
+      if (PQstatus(conn) != CONNECTION_BAD) {
+        kept->KeepServer(conn, server);
+        throw;
+      }
+      PQfinish(conn);
+    }
+  }
+  std::unique_ptr<PgDatabase> db(new PgDatabase(Connect(server, context), server, kept));
+  PGconn* conn = db->session_->Use();
+  if (!pgschema::IsCurrent(conn, context)) pgschema::MakeCurrent(conn, context);
+  return db;
+}
+
+std::unique_ptr<Recordset> PgDatabase::OpenTable(std::string_view name) {
+  session_->Use();
+  if (!EqualsIgnoreCase(name, "QB")) {
+    throw QbError(kErrItemNotFound, "Table " + std::string(name) + " not found in PostgreSQL");
+  }
+  return std::unique_ptr<Recordset>(new PgRecordset(session_));
+}
+
+std::unique_ptr<QueryDef> PgDatabase::CreateQueryDef(std::string_view sql) {
+  session_->Use();
+  // :name becomes $n (a name used twice is one parameter); "::" is a cast.
+  std::string text;
+  std::vector<std::string> names;
+  bool quoted = false;
+  const auto isNameChar = [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+  };
+  for (std::size_t i = 0; i < sql.size(); ++i) {
+    const char c = sql[i];
+    quoted ^= c == '\'';
+    const bool starts = !quoted && c == ':' && i + 1 < sql.size() && isNameChar(sql[i + 1]) &&
+                        (i == 0 || sql[i - 1] != ':');
+    if (!starts) {
+      text += c;
+      continue;
+    }
+    std::size_t end = i + 1;
+    while (end < sql.size() && isNameChar(sql[end])) ++end;
+    const std::string name(sql.substr(i + 1, end - i - 1));
+    auto at = std::ranges::find(names, name);
+    if (at == names.end()) at = names.insert(names.end(), name);
+    text.append(1, '$').append(std::to_string(at - names.begin() + 1));
+    i = end - 1;
+  }
+  return std::unique_ptr<QueryDef>(new PgQueryDef(session_, std::move(text), std::move(names)));
+}
+
+std::int64_t PgDatabase::RunStatement(const StoreSql& sql, std::span<const SqlValue> values) {
+  PgParams params;
+  for (const SqlValue& value : values) {
+    if (const auto* number = std::get_if<std::int64_t>(&value)) {
+      params.Number(*number);
+    } else {
+      params.Bytes(std::get<std::string_view>(value), kText);
+    }
+  }
+  const auto result = session_->Run(std::string(sql.postgres), params, "Running a statement");
+  return result->Rows() > 0 && result->Columns() > 0 ? result->Number(0, 0) : 0;
+}
+
+void PgDatabase::BeginWrite() { session_->Exec(kBeginWriteSql, "Locking the ad store"); }
+
+void PgDatabase::CommitWrite() { session_->Exec("COMMIT", "Storing a change"); }
+
+void PgDatabase::RollbackWrite() noexcept {
+  if (!session_->IsOpen()) return;  // closing rolled it back
+  PGconn* conn = session_->Use();
+  if (PQtransactionStatus(conn) != PQTRANS_IDLE) PQclear(PQexec(conn, "ROLLBACK"));
+}
+
+void PgDatabase::Close() {
+  session_->Use();
+  Release(session_->Detach());
+}
+
+bool PgDatabase::IsOpen() const { return session_->IsOpen(); }
+
+void PgDatabase::CloseKeepingConnection() {
+  session_->Use();
+  kept_ = session_->Detach();
+}
+
+std::unique_ptr<Database> PgDatabase::Reopen() {
+  if (session_->IsOpen()) throw QbError(kErrInvalidArgument, "Reopen needs a closed database");
+  if (kept_ == nullptr) return Open(server_, keptStore_);
+  return std::unique_ptr<Database>(new PgDatabase(std::exchange(kept_, nullptr), server_, keptStore_));
+}
+
+// ---------------------------------------------------------------- PgQueryDef
+
+PgQueryDef::PgQueryDef(std::shared_ptr<PgSession> session, std::string sql, std::vector<std::string> names)
+    : session_(std::move(session)), sql_(std::move(sql)), names_(std::move(names)),
+      values_(names_.size()) {}
+
+void PgQueryDef::RequireOpen() const {
+  if (!open_) throw QbError(kErrObjectClosed, "The query is already closed");
+  session_->Use();
+}
+
+void PgQueryDef::SetParameter(std::string_view name, std::string_view value) {
+  RequireOpen();
+  const auto at = std::ranges::find(names_, name);
+  if (at == names_.end()) throw QbError(kErrItemNotFound, "Parameter " + std::string(name) + " not found in query");
+  ++*run_;  // a result of the query's earlier run ends here
+  values_[static_cast<std::size_t>(at - names_.begin())] = value;
+}
+
+std::unique_ptr<Recordset> PgQueryDef::OpenRecordset() {
+  RequireOpen();
+  PgParams params;
+  for (const std::string& value : values_) params.Bytes(value);
+  ++*run_;
+  auto rows = session_->Run(sql_, params, "Reading ads");
+  return std::unique_ptr<Recordset>(new PgRecordset(session_, std::move(rows), run_));
+}
+
+void PgQueryDef::Execute() {
+  RequireOpen();
+  PgParams params;
+  for (const std::string& value : values_) params.Bytes(value);
+  ++*run_;
+  const auto result = session_->Run(sql_, params, "Running a query");
+  if (PQresultStatus(result->Get()) == PGRES_TUPLES_OK) {
+    throw QbError(kErrInvalidArgument, "Execute runs only queries that return no rows; use OpenRecordset");
+  }
+  rowsAffected_ = std::atoll(PQcmdTuples(result->Get()));
+}
+
+bool PgQueryDef::ExecuteIfWritable() {
+  try {
+    Execute();
+    return true;
+  } catch (const QbError& error) {
+    if (CannotWriteStore(error)) return false;
+    throw;
+  }
+}
+
+void PgQueryDef::Close() {
+  if (!open_) throw QbError(kErrObjectClosed, "The query is already closed");
+  open_ = false;
+}
+
+// ---------------------------------------------------------------- PgRecordset
+
+PgRecordset::PgRecordset(std::shared_ptr<PgSession> session, std::shared_ptr<PgResult> rows,
+                         std::shared_ptr<std::uint64_t> run)
+    : session_(std::move(session)), rows_(std::move(rows)), queryRun_(std::move(run)), run_(*queryRun_) {}
+
+PgRecordset::PgRecordset(std::shared_ptr<PgSession> session) : session_(std::move(session)) {}
+
+PgRecordset::~PgRecordset() = default;
+
+void PgRecordset::RequireOpen() const {
+  if (!open_) throw QbError(kErrObjectClosed, "The recordset is already closed");
+  session_->Use();
+}
+
+void PgRecordset::RequireRow() const {
+  RequireOpen();
+  if (Eof()) throw QbError(kErrNoCurrentRecord, "No current record");
+  if (updated_.empty() && *queryRun_ != run_) {
+    throw QbError(kErrObjectClosed, "The recordset was closed when its query ran again");
+  }
+}
+
+bool PgRecordset::Eof() const { return rows_ == nullptr || row_ >= rows_->Rows(); }
+
+void PgRecordset::MoveNext() {
+  RequireRow();
+  if (!updated_.empty()) {
+    throw QbError(kErrInvalidArgument, "A recordset cannot move on after an Update; run the query again");
+  }
+  mode_ = Mode::kNone;
+  pending_.clear();
+  ++row_;
+}
+
+int PgRecordset::Column(std::string_view name) const {
+  for (int i = 0; i < rows_->Columns(); ++i) {
+    if (EqualsIgnoreCase(PQfname(rows_->Get(), i), name)) return i;
+  }
+  return -1;
+}
+
+std::string_view PgRecordset::Field(std::string_view name) const {
+  RequireRow();
+  const int column = Column(name);
+  if (column < 0) throw FieldNotFound(name);
+  for (const auto& [at, value] : updated_) {
+    if (at == column) return value;
+  }
+  return rows_->Text(row_, column);
+}
+
+bool PgRecordset::FieldIsNull(std::string_view name) const {
+  RequireRow();
+  const int column = Column(name);
+  if (column < 0) throw FieldNotFound(name);
+  if (!updated_.empty()) return false;  // an updated row holds text
+  return rows_->IsNull(row_, column);
+}
+
+void PgRecordset::AddNew() {
+  RequireOpen();
+  if (rows_ != nullptr) throw QbError(kErrInvalidArgument, "AddNew needs a recordset opened with OpenTable");
+  mode_ = Mode::kAdding;
+  pending_.clear();
+}
+
+void PgRecordset::Edit() {
+  RequireRow();
+  if (updated_.empty()) {
+    const int column = Column("ID");
+    if (column < 0) throw QbError(kErrItemNotFound, "Field ID not found: Edit needs it in the query");
+    editId_ = rows_->Number(row_, column);
+  }
+  mode_ = Mode::kEditing;
+  pending_.clear();
+}
+
+void PgRecordset::SetField(std::string_view name, std::string_view value) {
+  RequireOpen();
+  if (mode_ == Mode::kNone) throw QbError(kErrInvalidArgument, "SetField without AddNew or Edit");
+  const auto it = std::ranges::find_if(kAdColumns, [&](std::string_view c) { return EqualsIgnoreCase(c, name); });
+  if (it == kAdColumns.end()) throw FieldNotFound(name);
+  const int column = static_cast<int>(it - kAdColumns.begin());
+  if (column == 0) throw QbError(kErrInvalidArgument, "Field ID cannot be set: the store numbers the ads");
+  const auto same = std::ranges::find_if(pending_, [&](const auto& p) { return p.first == column; });
+  if (same != pending_.end()) {
+    same->second = value;
+  } else {
+    pending_.emplace_back(column, value);
+  }
+}
+
+void PgRecordset::Update() {
+  if (mode_ == Mode::kEditing) {
+    RequireRow();
+  } else {
+    RequireOpen();
+  }
+  if (mode_ == Mode::kNone) throw QbError(kErrInvalidArgument, "Update without AddNew or Edit");
+  const Mode mode = std::exchange(mode_, Mode::kNone);
+  const auto values = std::move(pending_);
+  pending_.clear();
+  if (mode == Mode::kEditing && values.empty()) return;  // nothing changed, nothing to store
+
+  PgParams params;
+  std::string columns, marks;
+  for (const auto& [column, value] : values) {
+    const std::string number = std::to_string(params.Count() + 1);
+    if (kAdColumns[column] == "Expire") {
+      params.Date(value);
+    } else {
+      params.Bytes(value);
+    }
+    if (!columns.empty()) {
+      columns.append(", ");
+      marks.append(", ");
+    }
+    columns.append(QuotedColumn(column));
+    if (mode == Mode::kEditing) marks.append(QuotedColumn(column)).append(" = ");
+    marks.append(1, '$').append(number);
+  }
+  if (mode == Mode::kAdding) {
+    session_->Run(values.empty() ? "INSERT INTO qb DEFAULT VALUES"
+                                 : "INSERT INTO qb (" + columns + ") VALUES (" + marks + ")",
+                  params, "Adding an ad");
+    return;
+  }
+  params.Number(editId_);
+  const auto result = session_->Run("UPDATE qb SET " + marks + " WHERE id = $" + std::to_string(params.Count()),
+                                    params, "Updating an ad");
+  if (std::atoll(PQcmdTuples(result->Get())) == 0) {
+    throw QbError(kErrNoCurrentRecord, "No current record: the ad was deleted meanwhile");
+  }
+  for (const auto& [column, value] : values) {
+    const int at = Column(kAdColumns[column]);
+    if (at < 0) continue;
+    const auto same = std::ranges::find_if(updated_, [&](const auto& u) { return u.first == at; });
+    if (same != updated_.end()) {
+      same->second = value;
+    } else {
+      updated_.emplace_back(at, value);
+    }
+  }
+}
+
+void PgRecordset::Close() {
+  if (!open_) throw QbError(kErrObjectClosed, "The recordset is already closed");
+  open_ = false;
+  rows_.reset();
+}
+
+}  // namespace qb

@@ -1,0 +1,594 @@
+#include "storage/sqlite/sqlite_database.h"
+
+#include <sqlite3.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <utility>
+#include <variant>
+
+#include "gateway/qb_error.h"
+#include "storage/ad_record.h"
+#include "storage/sqlite/sqlite_schema.h"
+#include "storage/sqlite/sqlite_helpers.h"
+#include "storage/sqlite/write_turn.h"
+
+namespace qb {
+namespace {
+
+// How long a request waits for another's lock before it gives up: far longer
+// than any single write takes, even on a slow disk.
+constexpr auto kBusyTimeout = std::chrono::seconds(15);
+
+// Waits for a lock that another process holds. Writers queue for their turn
+// first (write_turn.h), so what is left to wait for here is a reader, or the
+// one writer whose turn it is, and that wait is short. SQLite's own busy
+// timeout backs off to 100 ms sleeps, so a request that has waited a while
+// loses the lock to every newcomer that polls at 1 ms. Polling every 0.5 to
+// 2.5 ms, with jitter, gives every waiter the same chance at each release.
+struct BusyWait {
+  std::chrono::steady_clock::time_point since;
+  // When the writer now stepping began to wait for its turn: its wait here
+  // counts from then, so queue and lock together stay within the timeout.
+  std::optional<std::chrono::steady_clock::time_point> turnSince;
+  std::uint32_t random;
+};
+
+int WaitForLock(void* context, int attempts) {
+  auto* wait = static_cast<BusyWait*>(context);
+  const auto now = std::chrono::steady_clock::now();
+  if (attempts == 0) wait->since = wait->turnSince.value_or(now);
+  if (now - wait->since >= kBusyTimeout) return 0;
+  wait->random ^= wait->random << 13;
+  wait->random ^= wait->random >> 17;
+  wait->random ^= wait->random << 5;
+  ::usleep(500 + wait->random % 2000);
+  return 1;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return std::ranges::equal(a, b, [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// The text of column `i` of the current row; valid until the statement steps
+// or resets. NULL reads as empty text.
+std::string_view ColumnText(sqlite3_stmt* stmt, int i) {
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+  if (text == nullptr) return {};
+  return {text, static_cast<std::size_t>(sqlite3_column_bytes(stmt, i))};
+}
+
+QbError FieldNotFound(std::string_view name) {
+  return QbError(kErrItemNotFound, "Field " + std::string(name) + " not found");
+}
+
+QbError NoCurrentRecord() { return QbError(kErrNoCurrentRecord, "No current record"); }
+
+}  // namespace
+
+// What a Database shares with the statements and recordsets made from it.
+// They may outlive it (the request's slots are destroyed in any order), so
+// they hold this rather than the Database. After Close the handle is a zombie
+// that SQLite frees when the last statement is finalized: good for nothing
+// else, which Use() enforces.
+class Connection {
+ public:
+  Connection(sqlite3* handle, const std::string& path, std::string displayName)
+      : handle_(handle), displayName_(std::move(displayName)), turn_(path + ".lock") {
+    busyWait.random = static_cast<std::uint32_t>(::getpid()) * 2654435761u | 1u;
+  }
+
+  // The lock wait's state; the handle's busy handler points here while
+  // this object owns the handle (see the Database constructor).
+  BusyWait busyWait{};
+
+  sqlite3* Use() const {
+    if (!open_) throw QbError(kErrObjectClosed, "The database " + displayName_ + " is closed");
+    return handle_;
+  }
+  bool IsOpen() const { return open_; }
+
+  // One step of `stmt`. A statement that writes first waits for this
+  // connection's turn among the store's writers, which it keeps until the
+  // write, or the transaction it opened, is over. A connection that holds a
+  // read lock does not queue: the writer whose turn it is may be waiting for
+  // that lock to go. Nor does one whose store is read-only: its write fails.
+  int Step(sqlite3_stmt* stmt) {
+    if (!sqlite3_stmt_readonly(stmt) && !turn_.Held() && sqlite3_txn_state(handle_, nullptr) == SQLITE_TXN_NONE &&
+        sqlite3_db_readonly(handle_, "main") != 1) {
+      const auto now = std::chrono::steady_clock::now();
+      busyWait.turnSince = now;
+      turn_.Take(now + kBusyTimeout);
+    }
+    const int rc = sqlite3_step(stmt);
+    if (sqlite3_get_autocommit(handle_) != 0) GiveTurn();
+    return rc;
+  }
+
+  // Closes this object, but not SQLite's connection, which the caller
+  // closes or keeps. Statements still held by queries or recordsets are
+  // reset, so that the connection holds no lock meanwhile; they keep it
+  // alive, as a zombie when it is closed, until they are finalized.
+  void Detach() noexcept {
+    for (sqlite3_stmt* s = sqlite3_next_stmt(handle_, nullptr); s != nullptr; s = sqlite3_next_stmt(handle_, s)) {
+      sqlite3_reset(s);
+    }
+    GiveTurn();
+    open_ = false;
+  }
+  // "<what> in qb.db", the start of an error description.
+  std::string Context(std::string_view what) const { return std::string(what) + " in " + displayName_; }
+  QbError Error(int rc, std::string_view what) const { return StoreError(handle_, rc, Context(what)); }
+
+ private:
+  void GiveTurn() noexcept {
+    turn_.Give();
+    busyWait.turnSince.reset();
+  }
+
+  sqlite3* handle_;
+  std::string displayName_;
+  WriteTurn turn_;
+  bool open_ = true;
+};
+
+// A prepared statement shared by a QueryDef and the recordsets it opened;
+// finalized when the last of them lets go. Each run (reset) gets a number so
+// that a recordset notices when its query was run again under it.
+class Statement {
+ public:
+  // With `kept`, the statement goes back to it for reuse when released.
+  Statement(std::shared_ptr<Connection> conn, StmtHandle stmt, KeptStore* kept = nullptr, std::string_view sql = {})
+      : conn_(std::move(conn)), stmt_(std::move(stmt)), kept_(kept), sql_(kept != nullptr ? sql : "") {}
+  ~Statement() {
+    if (kept_ != nullptr) kept_->KeepStatement(std::move(sql_), stmt_.release());
+  }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  sqlite3_stmt* Get() const { return stmt_.get(); }
+  Connection& Conn() const { return *conn_; }
+  const std::shared_ptr<Connection>& SharedConn() const { return conn_; }
+  std::uint64_t Run() const { return run_; }
+  // Ends the current run, releasing its read lock, and starts a new one.
+  void Restart() noexcept {
+    sqlite3_reset(stmt_.get());
+    ++run_;
+  }
+
+ private:
+  std::shared_ptr<Connection> conn_;
+  StmtHandle stmt_;
+  KeptStore* kept_;
+  std::string sql_;
+  std::uint64_t run_ = 0;
+};
+
+namespace {
+
+// Runs an INSERT or UPDATE of table QB with the pending field values bound in
+// order (and `id` after them) and returns the number of rows changed.
+long long WriteRow(Connection& conn, const std::string& sql,
+                   const std::vector<std::pair<int, std::string>>& values,
+                   std::optional<std::int64_t> id, std::string_view what) {
+  sqlite3* db = conn.Use();
+  const StmtHandle stmt = PrepareStatement(db, sql, conn.Context(what));
+  int rc = SQLITE_OK;
+  int index = 0;
+  for (const auto& [column, value] : values) {
+    rc = sqlite3_bind_text64(stmt.get(), ++index, value.data(), value.size(), SQLITE_STATIC, SQLITE_UTF8);
+    if (rc != SQLITE_OK) break;
+  }
+  if (rc == SQLITE_OK && id) rc = sqlite3_bind_int64(stmt.get(), ++index, *id);
+  if (rc == SQLITE_OK) rc = conn.Step(stmt.get());
+  if (rc != SQLITE_DONE) throw conn.Error(rc, what);
+  return sqlite3_changes64(db);
+}
+
+// Column names are always quoted: Desc is an SQL keyword.
+std::string QuotedColumn(int column) {
+  std::string quoted(1, '"');
+  quoted.append(kAdColumns[column]).push_back('"');
+  return quoted;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- Database
+
+SqliteDatabase::SqliteDatabase(sqlite3* db, std::string path, std::string displayName, KeptStore* kept,
+                   KeptStore::FileIdentity file)
+    : db_(db), conn_(std::make_shared<Connection>(db, path, displayName)), path_(std::move(path)),
+      displayName_(std::move(displayName)), keptStore_(kept), file_(file) {
+  // The handler's state lives in this Database's connection object; a
+  // reopened handle is pointed at its new one, so the handler never reads the
+  // state of an object that may be gone.
+  if (db != nullptr) sqlite3_busy_handler(db, WaitForLock, &conn_->busyWait);
+}
+
+SqliteDatabase::~SqliteDatabase() {
+  if (db_ != nullptr) {
+    conn_->Detach();
+    Release(db_);
+  }
+  if (kept_ != nullptr) Release(kept_);
+}
+
+void SqliteDatabase::Release(sqlite3* handle) noexcept {
+  if (keptStore_ != nullptr) {
+    keptStore_->Keep(handle, path_, file_);
+  } else {
+    sqlite3_close_v2(handle);
+  }
+}
+
+std::unique_ptr<SqliteDatabase> SqliteDatabase::Open(const std::string& path, const std::string& displayName, KeptStore* kept) {
+  const std::string context = "The ad store " + displayName + " could not be opened";
+  KeptStore::FileIdentity file;
+  if (kept != nullptr) {
+    if (sqlite3* handle = kept->Take(path, file)) {
+      std::unique_ptr<SqliteDatabase> db(new SqliteDatabase(handle, path, displayName, kept, file));
+      // Another program may have put an older store in its place.
+      schema::EnsureCurrent(handle, context);
+      return db;
+    }
+  }
+  sqlite3* handle = nullptr;
+  // A connection is only ever used by the thread that opened it, so it does
+  // without SQLite's per-connection mutex (taken at every column read).
+  const int rc = sqlite3_open_v2(path.c_str(), &handle,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  // Owning the handle at once closes it again on any failure below.
+  std::unique_ptr<SqliteDatabase> db(new SqliteDatabase(handle, path, displayName, kept, file));
+  if (rc != SQLITE_OK) throw StoreError(handle, rc, context);
+
+  // The store keeps SQLite's default rollback journal rather than WAL: setting
+  // up WAL costs each process about 0.3-0.4 ms, a large share of a request of
+  // about 1 ms, and the board is read far more often than written. Waiting
+  // for locks makes concurrent writers queue instead of failing, so no ad is
+  // lost (the Database constructor installs the lock wait).
+  schema::RegisterFunctions(handle, context);
+  schema::EnsureCurrent(handle, context);
+  return db;
+}
+
+std::unique_ptr<Recordset> SqliteDatabase::OpenTable(std::string_view name) {
+  conn_->Use();
+  if (!EqualsIgnoreCase(name, "QB")) {
+    throw QbError(kErrItemNotFound, conn_->Context("Table " + std::string(name) + " not found"));
+  }
+  return std::unique_ptr<Recordset>(new SqliteRecordset(conn_));
+}
+
+std::unique_ptr<QueryDef> SqliteDatabase::CreateQueryDef(std::string_view sql) {
+  sqlite3* db = conn_->Use();
+  StmtHandle stmt(keptStore_ != nullptr ? keptStore_->TakeStatement(db, sql) : nullptr);
+  if (stmt == nullptr) stmt = PrepareStatement(db, sql, conn_->Context("Preparing a query"));
+  return std::unique_ptr<QueryDef>(new SqliteQueryDef(std::make_shared<Statement>(conn_, std::move(stmt), keptStore_, sql)));
+}
+
+sqlite3* SqliteHandle(Database& db) {
+  auto* sqlite = dynamic_cast<SqliteDatabase*>(&db);
+  if (sqlite == nullptr) throw QbError(kErrInvalidArgument, "This works only on a SQLite store (qb.db)");
+  return sqlite->Handle();
+}
+
+std::int64_t SqliteDatabase::RunStatement(const StoreSql& sql, std::span<const SqlValue> values) {
+  sqlite3* db = conn_->Use();
+  const std::string context = conn_->Context("Running a statement");
+  const StmtHandle stmt = PrepareStatement(db, sql.sqlite, context);
+  sqlite3_stmt* s = stmt.get();
+  const int count = std::min(sqlite3_bind_parameter_count(s), static_cast<int>(values.size()));
+  int rc = SQLITE_OK;
+  for (int i = 0; i < count && rc == SQLITE_OK; ++i) {
+    if (const auto* number = std::get_if<std::int64_t>(&values[static_cast<std::size_t>(i)])) {
+      rc = sqlite3_bind_int64(s, i + 1, *number);
+    } else {
+      const auto text = std::get<std::string_view>(values[static_cast<std::size_t>(i)]);
+      rc = sqlite3_bind_text64(s, i + 1, text.data(), text.size(), SQLITE_STATIC, SQLITE_UTF8);
+    }
+  }
+  if (rc == SQLITE_OK) rc = conn_->Step(s);
+  if (rc == SQLITE_ROW) return sqlite3_column_int64(s, 0);
+  if (rc != SQLITE_DONE) throw conn_->Error(rc, "Running a statement");
+  return 0;
+}
+
+void SqliteDatabase::BeginWrite() {
+  const int rc = sqlite3_exec(conn_->Use(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) throw StoreError(db_, rc, "Locking the ad store");
+}
+
+void SqliteDatabase::CommitWrite() {
+  const int rc = sqlite3_exec(conn_->Use(), "COMMIT", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) throw StoreError(db_, rc, "Storing a change");
+}
+
+void SqliteDatabase::RollbackWrite() noexcept {
+  // A database closed meanwhile has rolled back already.
+  if (db_ != nullptr && sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void SqliteDatabase::Close() {
+  conn_->Use();
+  conn_->Detach();
+  Release(std::exchange(db_, nullptr));
+}
+
+void SqliteDatabase::CloseKeepingConnection() {
+  conn_->Use();
+  conn_->Detach();
+  kept_ = std::exchange(db_, nullptr);
+}
+
+std::unique_ptr<Database> SqliteDatabase::Reopen() {
+  if (db_ != nullptr) throw QbError(kErrInvalidArgument, "Reopen needs a closed database");
+  if (kept_ == nullptr) return Open(path_, displayName_, keptStore_);
+  // Functions, busy timeout and schema check were applied when it was opened.
+  return std::unique_ptr<Database>(
+      new SqliteDatabase(std::exchange(kept_, nullptr), path_, displayName_, keptStore_, file_));
+}
+
+// ---------------------------------------------------------------- QueryDef
+
+SqliteQueryDef::SqliteQueryDef(std::shared_ptr<Statement> stmt) : stmt_(std::move(stmt)) {}
+
+SqliteQueryDef::~SqliteQueryDef() = default;
+
+Statement& SqliteQueryDef::Use() const {
+  if (!open_) throw QbError(kErrObjectClosed, "The query is already closed");
+  stmt_->Conn().Use();
+  return *stmt_;
+}
+
+void SqliteQueryDef::SetParameter(std::string_view name, std::string_view value) {
+  Statement& stmt = Use();
+  std::string key(1, ':');
+  key.append(name);
+  const int index = sqlite3_bind_parameter_index(stmt.Get(), key.c_str());
+  if (index == 0) {
+    throw QbError(kErrItemNotFound, "Parameter " + std::string(name) + " not found in query");
+  }
+  stmt.Restart();  // a statement takes new values only between runs
+  const int rc = sqlite3_bind_text64(stmt.Get(), index, value.data(), value.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+  if (rc != SQLITE_OK) throw stmt.Conn().Error(rc, "Setting parameter " + std::string(name));
+}
+
+std::unique_ptr<Recordset> SqliteQueryDef::OpenRecordset() {
+  Use().Restart();
+  std::unique_ptr<SqliteRecordset> rs(new SqliteRecordset(stmt_));
+  rs->Step();
+  return rs;
+}
+
+int SqliteQueryDef::Run() {
+  Statement& stmt = Use();
+  if (sqlite3_column_count(stmt.Get()) > 0) {
+    throw QbError(kErrInvalidArgument, "Execute runs only queries that return no rows; use OpenRecordset");
+  }
+  stmt.Restart();
+  const int rc = stmt.Conn().Step(stmt.Get());
+  if (rc == SQLITE_DONE) rowsAffected_ = sqlite3_changes64(sqlite3_db_handle(stmt.Get()));
+  stmt.Restart();
+  return rc;
+}
+
+void SqliteQueryDef::Execute() {
+  const int rc = Run();
+  if (rc != SQLITE_DONE) throw stmt_->Conn().Error(rc, "Running a query");
+}
+
+bool SqliteQueryDef::ExecuteIfWritable() {
+  const int rc = Run();
+  if (rc == SQLITE_DONE) return true;
+  QbError error = stmt_->Conn().Error(rc, "Running a query");
+  if (CannotWriteStore(error)) return false;
+  throw error;
+}
+
+void SqliteQueryDef::Close() {
+  if (!open_) throw QbError(kErrObjectClosed, "The query is already closed");
+  open_ = false;
+  stmt_.reset();
+}
+
+// ---------------------------------------------------------------- Recordset
+
+SqliteRecordset::SqliteRecordset(std::shared_ptr<Statement> stmt)
+    : conn_(stmt->SharedConn()), stmt_(std::move(stmt)), run_(stmt_->Run()) {}
+
+SqliteRecordset::SqliteRecordset(std::shared_ptr<Connection> conn) : conn_(std::move(conn)) {}
+
+SqliteRecordset::~SqliteRecordset() { Release(); }
+
+void SqliteRecordset::Release() noexcept {
+  // A result still reading its run holds the connection's read lock; give it
+  // back (unless the connection is already closed, which released it).
+  if (stmt_ && held_.empty() && !eof_ && stmt_->Run() == run_ && conn_->IsOpen()) stmt_->Restart();
+  stmt_.reset();
+  held_.clear();
+  eof_ = true;
+}
+
+void SqliteRecordset::Step() {
+  const int rc = sqlite3_step(stmt_->Get());
+  eof_ = rc != SQLITE_ROW;
+  if (rc == SQLITE_ROW || rc == SQLITE_DONE) return;  // DONE leaves no lock held
+  const QbError error = conn_->Error(rc, "Reading ads");
+  stmt_->Restart();
+  throw error;
+}
+
+void SqliteRecordset::RequireOpen() const {
+  if (!open_) throw QbError(kErrObjectClosed, "The recordset is already closed");
+  conn_->Use();
+}
+
+void SqliteRecordset::RequireRow() const {
+  RequireOpen();
+  if (eof_) throw NoCurrentRecord();
+  if (held_.empty() && stmt_->Run() != run_) {
+    throw QbError(kErrObjectClosed, "The recordset was closed when its query ran again");
+  }
+}
+
+bool SqliteRecordset::Eof() const { return eof_; }
+
+void SqliteRecordset::MoveNext() {
+  RequireRow();
+  if (!held_.empty()) {
+    throw QbError(kErrInvalidArgument, "A recordset cannot move on after an Update; run the query again");
+  }
+  mode_ = Mode::kNone;
+  pending_.clear();
+  Step();
+}
+
+int SqliteRecordset::Column(std::string_view name) const {
+  if (columns_.empty()) {
+    const int count = sqlite3_column_count(stmt_->Get());
+    columns_.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) columns_.emplace_back(sqlite3_column_name(stmt_->Get(), i));
+  }
+  // Pages ask for the same few fields, by the same literal names, on every
+  // row: a name asked for before is tried at the column it was found in.
+  for (const auto& [data, index] : recent_) {
+    if (data == name.data() && columns_[static_cast<std::size_t>(index)] == name) return index;
+  }
+  // Names are nearly always written as the table spells them: look for the
+  // exact name first, then without regard to case.
+  int found = -1;
+  for (std::size_t i = 0; i < columns_.size() && found < 0; ++i) {
+    if (columns_[i] == name) found = static_cast<int>(i);
+  }
+  if (found >= 0) {
+    if (recent_.size() < kRecentNames) recent_.emplace_back(name.data(), found);
+    return found;
+  }
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (EqualsIgnoreCase(columns_[i], name)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::string_view SqliteRecordset::Field(std::string_view name) const {
+  RequireRow();
+  if (held_.empty()) {
+    const int i = Column(name);
+    if (i >= 0) return ColumnText(stmt_->Get(), i);
+  } else {
+    for (const auto& [column, value] : held_) {
+      if (EqualsIgnoreCase(column, name)) return value;
+    }
+  }
+  throw FieldNotFound(name);
+}
+
+bool SqliteRecordset::FieldIsNull(std::string_view name) const {
+  RequireRow();
+  if (held_.empty()) {
+    const int i = Column(name);
+    if (i >= 0) return sqlite3_column_type(stmt_->Get(), i) == SQLITE_NULL;
+  } else {
+    for (const auto& held : held_) {
+      if (EqualsIgnoreCase(held.first, name)) return false;  // an updated row holds text
+    }
+  }
+  throw FieldNotFound(name);
+}
+
+void SqliteRecordset::AddNew() {
+  RequireOpen();
+  if (stmt_) throw QbError(kErrInvalidArgument, "AddNew needs a recordset opened with OpenTable");
+  mode_ = Mode::kAdding;
+  pending_.clear();
+}
+
+void SqliteRecordset::Edit() {
+  RequireRow();
+  if (held_.empty()) {
+    const int i = Column("ID");
+    if (i < 0) throw QbError(kErrItemNotFound, "Field ID not found: Edit needs it in the query");
+    editId_ = sqlite3_column_int64(stmt_->Get(), i);
+  }
+  mode_ = Mode::kEditing;
+  pending_.clear();
+}
+
+void SqliteRecordset::SetField(std::string_view name, std::string_view value) {
+  RequireOpen();
+  if (mode_ == Mode::kNone) throw QbError(kErrInvalidArgument, "SetField without AddNew or Edit");
+  const auto it = std::ranges::find_if(kAdColumns, [&](std::string_view c) { return EqualsIgnoreCase(c, name); });
+  if (it == kAdColumns.end()) throw FieldNotFound(name);
+  const int column = static_cast<int>(it - kAdColumns.begin());
+  if (column == 0) throw QbError(kErrInvalidArgument, "Field ID cannot be set: the store numbers the ads");
+  const auto same = std::ranges::find_if(pending_, [&](const auto& p) { return p.first == column; });
+  if (same != pending_.end()) {
+    same->second = value;
+  } else {
+    pending_.emplace_back(column, value);
+  }
+}
+
+void SqliteRecordset::Update() {
+  if (mode_ == Mode::kEditing) {
+    RequireRow();  // the row edited is still the current one
+  } else {
+    RequireOpen();
+  }
+  if (mode_ == Mode::kNone) throw QbError(kErrInvalidArgument, "Update without AddNew or Edit");
+  const Mode mode = std::exchange(mode_, Mode::kNone);
+  const auto values = std::move(pending_);
+  pending_.clear();
+
+  if (mode == Mode::kAdding) {
+    std::string columns;
+    std::string marks;
+    for (const auto& [column, value] : values) {
+      columns += (columns.empty() ? "" : ", ") + QuotedColumn(column);
+      marks += marks.empty() ? "?" : ", ?";
+    }
+    WriteRow(*conn_, values.empty() ? "INSERT INTO QB DEFAULT VALUES"
+                                    : "INSERT INTO QB (" + columns + ") VALUES (" + marks + ")",
+             values, std::nullopt, "Adding an ad");
+    return;
+  }
+  if (values.empty()) return;  // nothing changed, nothing to store
+
+  if (held_.empty()) {
+    // Copy the row and reset the query before writing: a connection that
+    // still holds a read lock while another process holds the write lock gets
+    // "database is locked" at once instead of waiting out the busy timeout.
+    sqlite3_stmt* stmt = stmt_->Get();
+    const int count = sqlite3_column_count(stmt);
+    for (int i = 0; i < count; ++i) {
+      held_.emplace_back(sqlite3_column_name(stmt, i), ColumnText(stmt, i));
+    }
+    stmt_->Restart();
+  }
+  std::string assignments;
+  for (const auto& [column, value] : values) {
+    assignments += (assignments.empty() ? "" : ", ") + QuotedColumn(column) + " = ?";
+  }
+  if (WriteRow(*conn_, "UPDATE QB SET " + assignments + " WHERE ID = ?", values, editId_, "Updating an ad") == 0) {
+    throw QbError(kErrNoCurrentRecord, "No current record: the ad was deleted meanwhile");
+  }
+  for (const auto& [column, value] : values) {
+    for (auto& [name, held] : held_) {
+      if (EqualsIgnoreCase(name, kAdColumns[column])) held = value;
+    }
+  }
+}
+
+void SqliteRecordset::Close() {
+  if (!open_) throw QbError(kErrObjectClosed, "The recordset is already closed");
+  Release();
+  open_ = false;
+}
+
+}  // namespace qb

@@ -1,0 +1,129 @@
+#pragma once
+// The ad store in a SQLite file beside the program: the database layer's
+// operations (storage/database.h) on SQLite.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "storage/database.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace qb {
+
+class Statement;   // shared prepared statement, defined in sqlite_database.cpp
+class Connection;  // connection state shared with statements, sqlite_database.cpp
+
+class SqliteDatabase final : public Database {
+ public:
+  // Opens (and on first use creates) the store file at `path`, shared with
+  // other processes, with a busy timeout so that concurrent requests wait for
+  // one another instead of failing.
+  static std::unique_ptr<SqliteDatabase> Open(const std::string& path, const std::string& displayName,
+                                              KeptStore* kept);
+  ~SqliteDatabase() override;
+
+  StoreKind Kind() const override { return StoreKind::kSqlite; }
+  std::unique_ptr<Recordset> OpenTable(std::string_view name) override;
+  using Database::CreateQueryDef;
+  std::unique_ptr<QueryDef> CreateQueryDef(std::string_view sql) override;
+  std::int64_t RunStatement(const StoreSql& sql, std::span<const SqlValue> values) override;
+  void BeginWrite() override;
+  void CommitWrite() override;
+  void RollbackWrite() noexcept override;
+  void Close() override;
+  bool IsOpen() const override { return db_ != nullptr; }
+  void CloseKeepingConnection() override;
+  std::unique_ptr<Database> Reopen() override;
+
+  sqlite3* Handle() const { return db_; }
+
+ private:
+  SqliteDatabase(sqlite3* db, std::string path, std::string displayName, KeptStore* kept,
+                 KeptStore::FileIdentity file);
+  // Closes SQLite's connection `handle`, or gives it back to kept_.
+  void Release(sqlite3* handle) noexcept;
+  sqlite3* db_;
+  // Outlives the Database while statements or recordsets made from it do.
+  std::shared_ptr<Connection> conn_;
+  std::string path_;
+  std::string displayName_;
+  sqlite3* kept_ = nullptr;  // the connection CloseKeepingConnection kept
+  KeptStore* keptStore_;     // where the connection goes when closed, or null
+  KeptStore::FileIdentity file_;
+};
+
+// The SQLite connection of `db`, which must be a SQLite store (the operator's
+// tool and tests reach SQLite directly); raises kErrInvalidArgument otherwise.
+sqlite3* SqliteHandle(Database& db);
+
+class SqliteQueryDef final : public QueryDef {
+ public:
+  ~SqliteQueryDef() override;
+  void SetParameter(std::string_view name, std::string_view value) override;
+  std::unique_ptr<Recordset> OpenRecordset() override;
+  void Execute() override;
+  bool ExecuteIfWritable() override;
+  long long RowsAffected() const override { return rowsAffected_; }
+  void Close() override;
+  bool IsOpen() const override { return open_; }
+
+ private:
+  friend class SqliteDatabase;
+  explicit SqliteQueryDef(std::shared_ptr<Statement> stmt);
+  int Run();  // SQLite's result code of one run, the statement left ready
+  Statement& Use() const;  // raises when this or the database is closed
+  std::shared_ptr<Statement> stmt_;  // released by Close
+  bool open_ = true;
+  long long rowsAffected_ = 0;
+};
+
+class SqliteRecordset final : public Recordset {
+ public:
+  ~SqliteRecordset() override;
+  bool Eof() const override;
+  void MoveNext() override;
+  std::string_view Field(std::string_view name) const override;
+  bool FieldIsNull(std::string_view name) const override;
+  void AddNew() override;
+  void Edit() override;
+  void SetField(std::string_view name, std::string_view value) override;
+  void Update() override;
+  void Close() override;
+  bool IsOpen() const override { return open_; }
+
+ private:
+  friend class SqliteDatabase;
+  friend class SqliteQueryDef;
+  explicit SqliteRecordset(std::shared_ptr<Statement> stmt);   // query result
+  explicit SqliteRecordset(std::shared_ptr<Connection> conn);  // table
+  void Step();
+  void RequireOpen() const;
+  void RequireRow() const;
+  void Release() noexcept;
+  int Column(std::string_view name) const;  // index of a result column, or -1
+  std::shared_ptr<Connection> conn_;
+  std::shared_ptr<Statement> stmt_;  // null for a table recordset
+  std::uint64_t run_ = 0;            // the statement run this result reads
+  bool open_ = true;
+  bool eof_ = true;
+  enum class Mode { kNone, kAdding, kEditing } mode_ = Mode::kNone;
+  std::vector<std::pair<int, std::string>> pending_;  // column index, value
+  // After an Update of an edited row the statement is reset, and the row
+  // (name, value per column) is read from this copy instead; empty before.
+  std::vector<std::pair<std::string, std::string>> held_;
+  std::int64_t editId_ = 0;  // ID of the row being edited or held
+  // The result's column names, read once: a result's columns are fixed for
+  // the run it reads, and pages read eight or so fields of every row.
+  mutable std::vector<std::string> columns_;
+  // Names found by exact match: where the name's text lies and its column.
+  // A hit is confirmed against the column's name, so text that has moved
+  // or changed is simply looked up again.
+  static constexpr std::size_t kRecentNames = 16;
+  mutable std::vector<std::pair<const char*, int>> recent_;
+};
+
+}  // namespace qb
