@@ -12,8 +12,11 @@
 // Closing an object twice raises kErrObjectClosed; the request's database
 // slots (database_slots.h) raise kErrObjectNotSet for an empty slot. The
 // application error routine relies on both to choose its error page.
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -40,8 +43,13 @@ struct StoreLocation {
   std::string server;
 };
 
-// A value bound to a numbered parameter by Database::RunStatement.
-using SqlValue = std::variant<std::int64_t, std::string_view>;
+// A value bound to a numbered parameter by Database::RunStatement and
+// ForEachRow: a number, a text (taken as the parameter's type, text or
+// bytea, on PostgreSQL), or NULL.
+using SqlValue = std::variant<std::int64_t, std::string_view, std::nullptr_t>;
+// A row as ForEachRow gives it: each column's text (numbers and dates as
+// SQLite gives them), nullopt for NULL; valid during the call only.
+using SqlRow = std::span<const std::optional<std::string_view>>;
 
 class Database {
  public:
@@ -74,6 +82,11 @@ class Database {
   // as bytea on PostgreSQL unless the statement casts it); gives the first
   // column of its first row as a number, or 0 when it returns no row.
   virtual std::int64_t RunStatement(const StoreSql& sql, std::span<const SqlValue> values) = 0;
+  // Runs this store's text of `sql` with `values` bound as RunStatement
+  // binds them, and calls `row` for each row it returns, in order. The
+  // statement has ended (and holds no lock) before the first call.
+  virtual void ForEachRow(const StoreSql& sql, std::span<const SqlValue> values,
+                          const std::function<void(SqlRow)>& row) = 0;
 
   // The store's write lock, taken at once (waiting for other requests as
   // every write does) and held until CommitWrite; see WriteTransaction.

@@ -23,8 +23,8 @@ std::string AllowedFromSql(const std::string& p, const char* greatest) {
          Window(p, false, kAdWindow, kTriesPerAd) + ")";
 }
 static_assert(kAddressWindow >= kAdWindow, "the cleanup keeps tries for the longer window");
-std::string CleanupSql(const std::string& p) {
-  return "DELETE FROM QbGuess WHERE At <= " + p + "3 - " + std::to_string(kAddressWindow);
+std::string CleanupSql(const std::string& p) {  // parameter 1: the time
+  return "DELETE FROM QbGuess WHERE At <= " + p + "1 - " + std::to_string(kAddressWindow);
 }
 const std::string kAllowedFromSqlite = AllowedFromSql("?", "max"), kAllowedFromPostgres = AllowedFromSql("$", "greatest");
 const std::string kCleanupSqlite = CleanupSql("?"), kCleanupPostgres = CleanupSql("$");
@@ -35,9 +35,12 @@ const StoreSql kCleanup{kCleanupSqlite, kCleanupPostgres};
 const StoreSql kForget{"DELETE FROM QbGuess WHERE AdID = ?1 AND Addr = ?2",
                        "DELETE FROM QbGuess WHERE AdID = $1 AND Addr = $2"};
 
-std::int64_t Run(Database& db, const StoreSql& sql, std::string_view address, std::int64_t adId, std::int64_t now) {
+// Runs `sql` with the ad, the address and the time, or as many of them as
+// it uses (PostgreSQL wants a type for every value it is given).
+std::int64_t Run(Database& db, const StoreSql& sql, std::string_view address, std::int64_t adId, std::int64_t now,
+                 std::size_t used = 3) {
   const SqlValue values[] = {adId, address, now};
-  return db.RunStatement(sql, values);
+  return db.RunStatement(sql, std::span(values, used));
 }
 
 }  // namespace
@@ -60,11 +63,12 @@ std::int64_t AllowedFrom(Database& db, std::string_view address, std::int64_t ad
 
 void CountWrongTry(Database& db, std::string_view address, std::int64_t adId, std::int64_t now) {
   Run(db, kCount, address, adId, now);
-  Run(db, kCleanup, address, adId, now);
+  const SqlValue time[] = {now};
+  db.RunStatement(kCleanup, time);
 }
 
 void ForgetWrongTries(Database& db, std::string_view address, std::int64_t adId) {
-  Run(db, kForget, address, adId, 0);
+  Run(db, kForget, address, adId, 0, 2);
 }
 
 }  // namespace qb::guesses

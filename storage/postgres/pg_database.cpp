@@ -19,7 +19,7 @@ namespace qb {
 namespace {
 
 // PostgreSQL's type numbers (pg_type.oid) for the values bound and read here.
-constexpr Oid kBool = 16, kBytea = 17, kInt8 = 20, kInt2 = 21, kInt4 = 23, kText = 25, kDate = 1082;
+constexpr Oid kUnknown = 0, kBool = 16, kBytea = 17, kInt8 = 20, kInt2 = 21, kInt4 = 23, kText = 25, kDate = 1082;
 constexpr int kTextFormat = 0, kBinaryFormat = 1;
 
 // The write lock of WriteTransaction: one advisory lock that every request's
@@ -106,7 +106,7 @@ class PgParams {
   }
   // A date as "YYYY-MM-DD", which PostgreSQL reads the same in every DateStyle.
   void Date(const std::string& iso) { Add(iso.c_str(), iso.size(), kDate, kTextFormat); }
-  void Null() { Add(nullptr, 0, kBytea, kBinaryFormat); }
+  void Null() { Add(nullptr, 0, kUnknown, kBinaryFormat); }
 
   int Count() const { return static_cast<int>(data_.size()); }
   const Oid* Types() const { return types_.data(); }
@@ -295,17 +295,41 @@ std::unique_ptr<QueryDef> PgDatabase::CreateQueryDef(std::string_view sql) {
   return std::unique_ptr<QueryDef>(new PgQueryDef(session_, std::move(text), std::move(names)));
 }
 
-std::int64_t PgDatabase::RunStatement(const StoreSql& sql, std::span<const SqlValue> values) {
+namespace {
+
+// A text's type is left to the server, which takes it as the type the
+// statement gives the parameter (text or bytea); its bytes are the value.
+PgParams BindValues(std::span<const SqlValue> values) {
   PgParams params;
   for (const SqlValue& value : values) {
     if (const auto* number = std::get_if<std::int64_t>(&value)) {
       params.Number(*number);
+    } else if (const auto* text = std::get_if<std::string_view>(&value)) {
+      params.Bytes(*text, kUnknown);
     } else {
-      params.Bytes(std::get<std::string_view>(value), kText);
+      params.Null();
     }
   }
-  const auto result = session_->Run(std::string(sql.postgres), params, "Running a statement");
+  return params;
+}
+
+}  // namespace
+
+std::int64_t PgDatabase::RunStatement(const StoreSql& sql, std::span<const SqlValue> values) {
+  const auto result = session_->Run(std::string(sql.postgres), BindValues(values), "Running a statement");
   return result->Rows() > 0 && result->Columns() > 0 ? result->Number(0, 0) : 0;
+}
+
+void PgDatabase::ForEachRow(const StoreSql& sql, std::span<const SqlValue> values,
+                            const std::function<void(SqlRow)>& row) {
+  const auto result = session_->Run(std::string(sql.postgres), BindValues(values), "Running a statement");
+  std::vector<std::optional<std::string_view>> views(static_cast<std::size_t>(result->Columns()));
+  for (int r = 0; r < result->Rows(); ++r) {
+    for (int c = 0; c < result->Columns(); ++c) {
+      views[static_cast<std::size_t>(c)] = result->IsNull(r, c) ? std::nullopt : std::optional(result->Text(r, c));
+    }
+    row(views);
+  }
 }
 
 void PgDatabase::BeginWrite() { session_->Exec(kBeginWriteSql, "Locking the ad store"); }
@@ -358,7 +382,7 @@ void PgQueryDef::SetParameter(std::string_view name, std::string_view value) {
 std::unique_ptr<Recordset> PgQueryDef::OpenRecordset() {
   RequireOpen();
   PgParams params;
-  for (const std::string& value : values_) params.Bytes(value);
+  for (const auto& value : values_) value ? params.Bytes(*value) : params.Null();
   ++*run_;
   auto rows = session_->Run(sql_, params, "Reading ads");
   return std::unique_ptr<Recordset>(new PgRecordset(session_, std::move(rows), run_));
@@ -367,7 +391,7 @@ std::unique_ptr<Recordset> PgQueryDef::OpenRecordset() {
 void PgQueryDef::Execute() {
   RequireOpen();
   PgParams params;
-  for (const std::string& value : values_) params.Bytes(value);
+  for (const auto& value : values_) value ? params.Bytes(*value) : params.Null();
   ++*run_;
   const auto result = session_->Run(sql_, params, "Running a query");
   if (PQresultStatus(result->Get()) == PGRES_TUPLES_OK) {

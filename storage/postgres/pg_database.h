@@ -9,6 +9,7 @@
 // it came.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,8 @@ class PgDatabase final : public Database {
   using Database::CreateQueryDef;
   std::unique_ptr<QueryDef> CreateQueryDef(std::string_view sql) override;
   std::int64_t RunStatement(const StoreSql& sql, std::span<const SqlValue> values) override;
+  void ForEachRow(const StoreSql& sql, std::span<const SqlValue> values,
+                  const std::function<void(SqlRow)>& row) override;
   void BeginWrite() override;
   void CommitWrite() override;
   void RollbackWrite() noexcept override;
@@ -70,7 +73,7 @@ class PgQueryDef final : public QueryDef {
   std::shared_ptr<PgSession> session_;
   std::string sql_;                  // with $1, $2... for the :names
   std::vector<std::string> names_;   // parameter names, by number
-  std::vector<std::string> values_;  // bound values, by number
+  std::vector<std::optional<std::string>> values_;  // bound values, by number (unset: NULL)
   std::shared_ptr<std::uint64_t> run_ = std::make_shared<std::uint64_t>(0);
   bool open_ = true;
   long long rowsAffected_ = 0;

@@ -278,25 +278,63 @@ sqlite3* SqliteHandle(Database& db) {
   return sqlite->Handle();
 }
 
-std::int64_t SqliteDatabase::RunStatement(const StoreSql& sql, std::span<const SqlValue> values) {
-  sqlite3* db = conn_->Use();
-  const std::string context = conn_->Context("Running a statement");
-  const StmtHandle stmt = PrepareStatement(db, sql.sqlite, context);
-  sqlite3_stmt* s = stmt.get();
-  const int count = std::min(sqlite3_bind_parameter_count(s), static_cast<int>(values.size()));
+namespace {
+
+// Binds `values` to the parameters ?1, ?2... of `stmt` (as far as it has
+// them); SQLite's result code.
+int BindValues(sqlite3_stmt* stmt, std::span<const SqlValue> values) {
+  const int count = std::min(sqlite3_bind_parameter_count(stmt), static_cast<int>(values.size()));
   int rc = SQLITE_OK;
   for (int i = 0; i < count && rc == SQLITE_OK; ++i) {
-    if (const auto* number = std::get_if<std::int64_t>(&values[static_cast<std::size_t>(i)])) {
-      rc = sqlite3_bind_int64(s, i + 1, *number);
+    const SqlValue& value = values[static_cast<std::size_t>(i)];
+    if (const auto* number = std::get_if<std::int64_t>(&value)) {
+      rc = sqlite3_bind_int64(stmt, i + 1, *number);
+    } else if (const auto* text = std::get_if<std::string_view>(&value)) {
+      rc = sqlite3_bind_text64(stmt, i + 1, text->data(), text->size(), SQLITE_STATIC, SQLITE_UTF8);
     } else {
-      const auto text = std::get<std::string_view>(values[static_cast<std::size_t>(i)]);
-      rc = sqlite3_bind_text64(s, i + 1, text.data(), text.size(), SQLITE_STATIC, SQLITE_UTF8);
+      rc = sqlite3_bind_null(stmt, i + 1);
     }
   }
-  if (rc == SQLITE_OK) rc = conn_->Step(s);
-  if (rc == SQLITE_ROW) return sqlite3_column_int64(s, 0);
+  return rc;
+}
+
+}  // namespace
+
+std::int64_t SqliteDatabase::RunStatement(const StoreSql& sql, std::span<const SqlValue> values) {
+  sqlite3* db = conn_->Use();
+  const StmtHandle stmt = PrepareStatement(db, sql.sqlite, conn_->Context("Running a statement"));
+  int rc = BindValues(stmt.get(), values);
+  if (rc == SQLITE_OK) rc = conn_->Step(stmt.get());
+  if (rc == SQLITE_ROW) return sqlite3_column_int64(stmt.get(), 0);
   if (rc != SQLITE_DONE) throw conn_->Error(rc, "Running a statement");
   return 0;
+}
+
+void SqliteDatabase::ForEachRow(const StoreSql& sql, std::span<const SqlValue> values,
+                                const std::function<void(SqlRow)>& row) {
+  sqlite3* db = conn_->Use();
+  const StmtHandle stmt = PrepareStatement(db, sql.sqlite, conn_->Context("Running a statement"));
+  int rc = BindValues(stmt.get(), values);
+  // The rows are copied out first, so that no read is open while the caller works.
+  std::vector<std::vector<std::optional<std::string>>> rows;
+  const int columns = sqlite3_column_count(stmt.get());
+  while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+    rc = conn_->Step(stmt.get());
+    if (rc != SQLITE_ROW) break;
+    auto& copy = rows.emplace_back(static_cast<std::size_t>(columns));
+    for (int c = 0; c < columns; ++c) {
+      if (sqlite3_column_type(stmt.get(), c) != SQLITE_NULL) copy[static_cast<std::size_t>(c)] = ColumnText(stmt.get(), c);
+    }
+  }
+  if (rc != SQLITE_DONE) throw conn_->Error(rc, "Running a statement");
+  sqlite3_reset(stmt.get());
+  std::vector<std::optional<std::string_view>> views(static_cast<std::size_t>(columns));
+  for (const auto& copy : rows) {
+    std::ranges::transform(copy, views.begin(), [](const auto& text) {
+      return text ? std::optional<std::string_view>(*text) : std::nullopt;
+    });
+    row(views);
+  }
 }
 
 void SqliteDatabase::BeginWrite() {

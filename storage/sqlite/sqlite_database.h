@@ -31,6 +31,8 @@ class SqliteDatabase final : public Database {
   using Database::CreateQueryDef;
   std::unique_ptr<QueryDef> CreateQueryDef(std::string_view sql) override;
   std::int64_t RunStatement(const StoreSql& sql, std::span<const SqlValue> values) override;
+  void ForEachRow(const StoreSql& sql, std::span<const SqlValue> values,
+                  const std::function<void(SqlRow)>& row) override;
   void BeginWrite() override;
   void CommitWrite() override;
   void RollbackWrite() noexcept override;
