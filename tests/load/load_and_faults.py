@@ -3,18 +3,21 @@
 (with --resident, every 0.5 s, one of its two resident processes, which lighttpd starts again) is SIGKILLed every
 0.1 s; then the store must hold exactly the ads confirmed and not deleted (either way for those cut midway), no
 error page speak of a locked or busy store, every request be answered, the store be intact and lighttpd's log hold
-no sanitizer report. Exits 77 (skipped) when lighttpd is missing, unless CI is set.
-  load_and_faults.py PATH/TO/qbcgi [--resident]     (runs for $QB_LOAD_SECONDS, else 45 seconds)
+no sanitizer report. With --postgres the store is a PostgreSQL database of a cluster of the test's own, and instead
+of processes being killed its server is restarted (fast: sessions ended) midway; then every request must get a page
+or the board's error page, the error page only while the server restarted, and at least one did. Exits 77 (skipped)
+when lighttpd (or PostgreSQL) is missing, unless CI is set.
+  load_and_faults.py PATH/TO/qbcgi [--resident] [--postgres]    (runs for $QB_LOAD_SECONDS, else 45 seconds)
 """
-import collections, contextlib, os, random, re, shutil, signal, socket, sqlite3, subprocess, sys
+import collections, contextlib, glob, math, os, random, re, shutil, signal, socket, sqlite3, subprocess, sys
 import tempfile, threading, time, urllib.parse, urllib.request
 
-COUNTS, LOCK, ERRORS = collections.Counter(), threading.Lock(), []
+COUNTS, LOCK, ERRORS, TIMES = collections.Counter(), threading.Lock(), [], []  # TIMES: (start, end, kind)
 
 
 def request(port, query, form=None):
     """One request, a POST when there is a form; returns (kind, text), kind page, error, cut or unanswered."""
-    text, kind = "", "cut"
+    text, kind, start = "", "cut", time.monotonic()
     try:  # 60 s: far beyond the store's 15 s wait for its turn to write
         with urllib.request.urlopen("http://127.0.0.1:%d/qbcgi.exe?%s" % (port, query),
                                     form and urllib.parse.urlencode(form).encode(), timeout=60) as response:
@@ -27,6 +30,7 @@ def request(port, query, form=None):
     with LOCK:
         COUNTS.update(["requests", kind])
         ERRORS.extend([error.group(1)] if error else [])
+        TIMES.append((start, time.monotonic(), kind))
     return kind, text
 
 
@@ -64,11 +68,24 @@ def killer(server, deadline, every):
             COUNTS["killed"] += 1
 
 
-def store_problems(db_path, ads):
-    """Compares the store with what the clients were told."""
-    with contextlib.closing(sqlite3.connect(db_path, timeout=30)) as conn:
-        problems = [] if conn.execute("PRAGMA integrity_check").fetchall() == [("ok",)] else ["integrity_check failed"]
-        stored = collections.Counter(item for (item,) in conn.execute("SELECT Item FROM QB"))
+def restarter(ctl, deadline, window):
+    """Halfway to the deadline, restarts the PostgreSQL server; notes when the restart began and ended."""
+    time.sleep((deadline - time.monotonic()) / 2)
+    window.append(time.monotonic())
+    subprocess.run(ctl + ["-m", "fast", "-w", "restart"], check=True, stdout=subprocess.DEVNULL)
+    window.append(time.monotonic())
+
+
+def store_problems(db_path, ads, psql=None):
+    """Compares the store (qb.db, or the PostgreSQL database psql reaches) with what the clients were told."""
+    if psql:
+        problems = []
+        stored = collections.Counter(subprocess.run(psql + ["-Atc", "SELECT encode(item, 'escape') FROM qb"],
+                                                    stdout=subprocess.PIPE, text=True).stdout.splitlines())
+    else:
+        with contextlib.closing(sqlite3.connect(db_path, timeout=30)) as conn:
+            problems = [] if conn.execute("PRAGMA integrity_check").fetchall() == [("ok",)] else ["integrity_check failed"]
+            stored = collections.Counter(item for (item,) in conn.execute("SELECT Item FROM QB"))
     for item, ad in ads.items():
         copies = stored.pop(item, 0)
         if ad["deleted"] == "maybe":  # a delete cut midway may have gone either way
@@ -84,16 +101,25 @@ def store_problems(db_path, ads):
 
 def main():
     program, duration = os.path.abspath(sys.argv[1]), float(os.environ.get("QB_LOAD_SECONDS", "45"))
+    resident, postgres = "--resident" in sys.argv[2:], "--postgres" in sys.argv[2:]
     lighttpd = os.environ.get("LIGHTTPD") or shutil.which("lighttpd") or "/usr/sbin/lighttpd"
-    if not os.access(lighttpd, os.X_OK):
-        print("load_and_faults: lighttpd is missing (apt-get install lighttpd)")
+    pg_bin = (sorted(glob.glob("/usr/lib/postgresql/*/bin")) or [""])[-1]
+    if not os.access(lighttpd, os.X_OK) or (postgres and not pg_bin):
+        print("load_and_faults: lighttpd or PostgreSQL is missing (apt-get install lighttpd postgresql)")
         return 1 if os.environ.get("CI", "") not in ("", "false") else 77
     work = tempfile.mkdtemp(prefix="qbload.")
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         port, site, log_path = s.getsockname()[1], os.path.join(work, "site"), os.path.join(work, "lighttpd.log")
-    conf = subprocess.check_output([os.path.join(os.path.dirname(__file__), "../../scripts/lighttpd-site"), "--dir", site,
-                                    "--port", str(port), "--program", program, "--fresh", *sys.argv[2:]], text=True)
+    here = os.path.dirname(os.path.abspath(__file__))
+    conf = subprocess.check_output([os.path.join(here, "../../scripts/lighttpd-site"), "--dir", site, "--port",
+                                    str(port), "--program", program, "--fresh", *["--resident"] * resident], text=True)
+    pg, window = os.path.join(work, "pg"), []
+    if postgres:  # a cluster of its own, whose server runs as nobody when the test runs as root
+        os.chmod(work, 0o755)
+        subprocess.run([os.path.join(here, "../support/test_postgres.sh"), "start", pg], check=True)
+        with open(os.path.join(site, "qbcgi.cfg"), "a") as f:
+            f.write("host=%s user=qb dbname=postgres\n" % pg)
     with open(log_path, "wb") as log:
         server = subprocess.Popen([lighttpd, "-D", "-f", conf.strip()], stdout=log, stderr=log, stdin=subprocess.DEVNULL)
     try:
@@ -101,9 +127,12 @@ def main():
         while request(port, "Action=ShowAll")[0] != "page" and server.poll() is None and time.monotonic() < deadline:
             time.sleep(0.1)
         COUNTS.clear()
+        del TIMES[:], ERRORS[:]
         ads, deadline = {}, time.monotonic() + duration
         threads = [threading.Thread(target=client, args=(n, port, deadline, ads), daemon=True) for n in range(8)]
-        threads.append(threading.Thread(target=killer, args=(server.pid, deadline, 0.5 if sys.argv[2:] else 0.1), daemon=True))
+        ctl = ["runuser", "-u", "nobody", "--"] * (os.getuid() == 0) + [pg_bin + "/pg_ctl", "-D", pg + "/data"]
+        threads.append(threading.Thread(target=restarter, args=(ctl, deadline, window), daemon=True) if postgres else
+                       threading.Thread(target=killer, args=(server.pid, deadline, 0.5 if resident else 0.1), daemon=True))
         for thread in threads:
             thread.start()
         for thread in threads:  # a request in flight may wait out its turn and the client's timeout
@@ -114,15 +143,31 @@ def main():
     with open(log_path, "rb") as f:
         reports = len(re.findall(rb"ERROR: (?:Address|Leak)Sanitizer|runtime error:", f.read()))
     locking = [e for e in ERRORS if re.search("locked|busy", e, re.I)]
-    failures = store_problems(os.path.join(site, "qb.db"), ads)[:20] + [message for failed, message in [
+    failures = [message for failed, message in [
         (any(t.is_alive() for t in threads), "a client did not stop in time"),
         (locking, "%d error pages speak of a locked or busy store" % len(locking)),
         (COUNTS["unanswered"], "%d requests got no answer" % COUNTS["unanswered"]),
-        (reports, "lighttpd's log holds %d sanitizer reports" % reports),
-        (not COUNTS["killed"] or not COUNTS["ads checked"], "nothing was killed or no ad was confirmed")] if failed]
+        (reports, "lighttpd's log holds %d sanitizer reports" % reports)] if failed]
+    if postgres:  # every request got a page or the error page, the error page only while the server restarted
+        failures += store_problems(None, ads, [pg_bin + "/psql", "-X", "host=%s user=qb dbname=postgres" % pg])[:20]
+        began, ended = window if len(window) == 2 else (math.inf, math.inf)
+        before = [kind for start, end, kind in TIMES if end < began]
+        after = [kind for start, end, kind in TIMES if start > ended]
+        failures += [message for failed, message in [
+            (COUNTS["cut"], "%d requests got neither a page nor the error page" % COUNTS["cut"]),
+            (COUNTS["error"] == before.count("error") + after.count("error"), "no restart, or no request met it"),
+            ("error" in before + after, "%d error pages while the server was up" % (before + after).count("error")),
+            ("page" not in after, "no page after the restart")] if failed]
+        if failures:
+            shutil.copy(os.path.join(pg, "server.log"), work)
+        subprocess.run([os.path.join(here, "../support/test_postgres.sh"), "stop", pg])
+    else:
+        failures += store_problems(os.path.join(site, "qb.db"), ads)[:20]
+        failures += ["nothing was killed"] * (not COUNTS["killed"])
+    failures += ["no ad was confirmed"] * (not COUNTS["ads checked"])
     print("".join("error page: %s\n" % e for e in ERRORS[:5]) + "".join("FAILED: %s\n" % f for f in failures) +
           "load_and_faults: %.0f s: %s\n" % (duration, ", ".join("%s %d" % kv for kv in sorted(COUNTS.items()))) +
-          "load_and_faults: " + ("FAILED; site and lighttpd log kept in " + work if failures else "passed"))
+          "load_and_faults: " + ("FAILED; site and logs kept in " + work if failures else "passed"))
     if not failures:
         shutil.rmtree(work, ignore_errors=True)
     return 1 if failures else 0
