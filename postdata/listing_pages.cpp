@@ -57,7 +57,7 @@ void PurgeExpiredAds(Request& req, const std::string& todayText) {
     // its expired ads until a listing that can write comes by. The visitor
     // has his page; the operator reads why in the server's error log.
     if (!slots.queryDef->ExecuteIfWritable()) {
-      LogForRequest(req, "expired ads not purged: the store cannot be written (its file or directory is read-only)");
+      LogForRequest(req, "expired ads not purged: the store cannot be written (a read-only file or directory, or a database server that refuses writes)");
     }
     slots.queryDef->Close();
   }
