@@ -41,6 +41,7 @@ struct Row {
   std::function<void(const Site&)> prepare = nullptr;
   std::optional<std::string> guesses = std::nullopt;  // wrong passwords counted afterwards
   bool fileOnly = false;     // about the store file itself: SQLite only
+  bool serverOnly = false;   // about the database server: PostgreSQL only
   std::string postgresGolden = "";  // the page on PostgreSQL, when its error text differs
 };
 
@@ -132,6 +133,13 @@ std::function<void(const Site&)> WhileLocked(const std::string& sql) {
       sqlite3_close(db);
     });
   };
+}
+
+// The site's connection string with server settings `options` before its own.
+void ServerOptions(const Site& s, const std::string& options) {
+  std::string server = s.Server();
+  server.insert(server.find("options='") + 9, options + " ");
+  s.Write("qbcgi.cfg", kConfig + server + "\n");
 }
 
 const auto kKeepAds = [](const Site& s) {
@@ -343,6 +351,16 @@ const Row kRows[] = {
      .golden = "error_no_such_ad.html", .ads = {kBike}},
     {.name = "DeleteWithAnEmptyPassword", .call = Post("Action=Delete", "ID=1&pw=&Item=x"),
      .golden = "invalid_password.html", .ads = {Ad{.Password = ""}}},
+    {.name = "ReadOnlyDatabaseServer", .call = Post("Action=ADD", "Item=x&Password=p"),
+     .golden = "error_3008_read_only_server.html", .ads = {kBike},
+     .prepare = [](const Site& s) { ServerOptions(s, "-c default_transaction_read_only=on"); }, .serverOnly = true},
+    {.name = "LockedTooLong", .call = Post("Action=Delete", "ID=1&pw=secret&Item=x"),
+     .golden = "error_3005_locked_server.html", .ads = {kBike},
+     .prepare = [](const Site& s) {
+       ServerOptions(s, "-c lock_timeout=50ms");
+       WhileLocked("SELECT 1")(s);
+     },
+     .serverOnly = true},
     {.name = "DeleteWaitsForAnAdBeingPlaced", .call = Post("Action=Delete", "ID=2&pw=guess&Item=x"),
      .golden = "invalid_password.html", .ads = {kBike}, .store = kBikeRow + "2|New ad" + kNulls + "NEW|<null>|<null>|<null>\n",
      .prepare = WhileLocked("INSERT INTO QB (Item, Password) VALUES ('New ad', 'NEW')")},
@@ -385,7 +403,9 @@ class WholeRequest : public testing::TestWithParam<std::tuple<Row, bool, Store>>
 
 TEST_P(WholeRequest, AnswersAndStoresAsExpected) {
   const auto& [row, resident, store] = GetParam();
-  if ((resident && row.output == Output::kPipe) || (store == Store::kPostgres && row.fileOnly)) GTEST_SKIP();
+  if ((resident && row.output == Output::kPipe) || (store == Store::kPostgres ? row.fileOnly : row.serverOnly)) {
+    GTEST_SKIP();
+  }
   if (store == Store::kPostgres && TestPostgres().empty()) {
     if (std::getenv("CI") != nullptr) FAIL() << "the tests' PostgreSQL cluster does not run";
     GTEST_SKIP() << "no PostgreSQL cluster (tests/support/test_postgres.sh)";

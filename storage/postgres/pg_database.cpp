@@ -19,7 +19,7 @@ namespace qb {
 namespace {
 
 // PostgreSQL's type numbers (pg_type.oid) for the values bound and read here.
-constexpr Oid kUnknown = 0, kBool = 16, kBytea = 17, kInt8 = 20, kInt2 = 21, kInt4 = 23, kText = 25, kDate = 1082;
+constexpr Oid kUnknown = 0, kBool = 16, kBytea = 17, kInt8 = 20, kInt2 = 21, kInt4 = 23, kDate = 1082;
 constexpr int kTextFormat = 0, kBinaryFormat = 1;
 
 // The write lock of WriteTransaction: one advisory lock that every request's
