@@ -53,15 +53,17 @@ void CheckSite(Invocation& inv) {
     report(true, "qbban.cfg: " + std::to_string(req->BannerCount) + " banners");
   }
 
+  const bool pg = !req->config.StoreConnection.empty();
+  const std::string store = pg ? "PostgreSQL" : "qb.db";
   std::unique_ptr<Database> db;
-  if (attempt("qb.db", [&] { db = OpenSiteStore(inv); })) {
+  if (attempt(store, [&] { db = OpenSiteStore(inv); })) {
     const std::vector<std::string> found = maintenance::CheckStore(*db);
-    for (const std::string& problem : found) report(false, "qb.db: " + DisplayText(problem));
-    if (found.empty()) report(true, "qb.db: integrity, schema and expiry dates");
+    for (const std::string& problem : found) report(false, store + ": " + DisplayText(problem));
+    if (found.empty()) report(true, store + (pg ? ": schema and expiry dates" : ": integrity, schema and expiry dates"));
     if (categoriesRead && found.empty()) {
       const std::vector<std::string> names(req->CategoryList.begin() + 1, req->CategoryList.end());
       if (const long long unlisted = maintenance::CountUnlisted(*db, names)) {
-        inv.out << "note     qb.db: " << unlisted
+        inv.out << "note     " << store << ": " << unlisted
                 << " ads are in no category of cat.lst; only the all-ads listing shows them\n";
       }
     }

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "gateway/qb_error.h"
+#include "gateway/site_config.h"
 #include "postdata/site_lists.h"
 
 namespace qb::admin {
@@ -13,8 +14,12 @@ std::unique_ptr<Database> OpenSiteStore(const Invocation& inv, bool mayCreate) {
   if (!std::filesystem::is_regular_file(dir / "qbcgi.cfg", ignored)) {
     throw QbError(kErrFileNotFound, inv.siteDir + " is not a board's site: it has no qbcgi.cfg");
   }
-  // The board keeps its store beside its settings under this fixed name.
+  // qbcgi.cfg names a PostgreSQL store; without one the board keeps its ads
+  // beside its settings under this fixed name.
+  SiteConfig config;
+  LoadSiteConfig(inv.siteDir, config);
   const std::filesystem::path store = dir / "qb.db";
+  if (!config.StoreConnection.empty()) return Database::Open(StoreLocation{store.string(), config.StoreConnection});
   if (!mayCreate && !std::filesystem::exists(store, ignored)) {
     throw QbError(kErrFileNotFound, store.string() + " does not exist: the board has stored no ads yet");
   }

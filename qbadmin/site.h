@@ -22,8 +22,9 @@ struct Invocation {
 };
 
 // The site's store, opened as the board opens it (so it waits for the
-// requests' locks). The directory must hold qbcgi.cfg, so that a mistyped
-// --site is not taken for a site; the store must exist unless `mayCreate`.
+// requests' locks): the PostgreSQL database that qbcgi.cfg names, or else
+// qb.db. The directory must hold qbcgi.cfg, so that a mistyped --site is not
+// taken for a site; qb.db must exist unless `mayCreate`.
 std::unique_ptr<Database> OpenSiteStore(const Invocation& inv, bool mayCreate = false);
 
 // A request on the site that has read nothing yet: the board's readers of

@@ -1,165 +1,245 @@
 #include "storage/ad_maintenance.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <deque>
 #include <filesystem>
+#include <set>
+#include <span>
 
 #include "storage/ad_queries.h"
 #include "storage/ad_record.h"
 #include "storage/sqlite/sqlite_database.h"
 #include "storage/sqlite/sqlite_helpers.h"
+#include "storage/write_transaction.h"
 
 namespace qb::maintenance {
 namespace {
 
 // Rows read per batch: small enough that each read holds the store's shared
-// lock for a moment only.
-constexpr int kBatchRows = 500;
+// lock for a moment only. Changes by ID go in batches of as many.
+constexpr std::size_t kBatchRows = 500;
+// Rows per INSERT of an import (14 values each, well within both stores'
+// limits on a statement's parameters).
+constexpr std::size_t kImportRows = 100;
 const std::string kContext = "The ad store";
 
-// Every column, in table order and quoted (Desc is an SQL keyword).
-std::string ColumnList() {
-  std::string list;
-  for (const std::string_view column : kAdColumns) {
-    if (!list.empty()) list += ", ";
-    list.append("\"").append(column).append("\"");
-  }
-  return list;
-}
-
-// A statement whose parameters are bound as text, in order, after `first`
-// numbered ones the caller binds itself.
-struct Query {
-  StmtHandle stmt;
-  void Bind(int index, std::string_view text) const {
-    sqlite3_bind_text64(stmt.get(), index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
-  }
-};
-
-// The filter as SQL conditions joined by AND ("1" when empty), with the texts
-// to bind to its parameters in order.
-std::string Conditions(const AdFilter& f, const CivilDate& today, std::vector<std::string>& params) {
-  std::string sql = "1";
-  const auto add = [&](const char* condition, std::string value) {
-    sql.append(" AND ").append(condition);
-    params.push_back(std::move(value));
-  };
-  if (f.category) add("Category LIKE ?", *f.category);
-  if (f.seller) add("Name = ? COLLATE NOCASE", *f.seller);
-  if (f.email) add("instr(lower(Email), lower(?)) > 0", *f.email);
-  if (f.address) add("RemoteAddr = ?", *f.address);
-  if (f.since) add("QbDate(Date) >= ?", IsoDateText(*f.since));
-  if (f.expired) add("Expire < ?", IsoDateText(today));
-  return sql;
-}
-
-Query Prepare(Database& db, const std::string& sql, const std::vector<std::string>& params, int first = 0) {
-  Query q{PrepareStatement(SqliteHandle(db), sql, kContext)};
-  for (std::size_t i = 0; i < params.size(); ++i) q.Bind(first + static_cast<int>(i) + 1, params[i]);
-  return q;
-}
-
-// Steps a statement; true on a row, false when done, raises otherwise.
-bool Step(Database& db, const Query& q, const std::string& what) {
-  const int rc = sqlite3_step(q.stmt.get());
-  if (rc == SQLITE_ROW) return true;
-  if (rc == SQLITE_DONE) return false;
-  throw StoreError(SqliteHandle(db), rc, kContext + ": " + what);
-}
-
-long long CountOf(Database& db, const std::string& sql, const std::vector<std::string>& params) {
-  const Query q = Prepare(db, sql, params);
-  Step(db, q, "counting ads");
-  return sqlite3_column_int64(q.stmt.get(), 0);
-}
-
-void Exec(Database& db, const char* sql, const std::string& what) {
-  const int rc = sqlite3_exec(SqliteHandle(db), sql, nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) throw StoreError(SqliteHandle(db), rc, kContext + ": " + what);
-}
-
-// One write transaction. BEGIN IMMEDIATE takes the write lock at once,
-// waiting for it as requests do; leaving without Commit rolls back.
-class WriteTransaction {
+// A statement written at run time in the SQL of the store at hand, with the
+// values of its parameters. Each marker goes into the text as it is bound,
+// so SQLite's plain "?" (numbered in the order they appear; an import's
+// statement has 1,400, too many for ?n, which SQLite looks up one by one)
+// has the number of PostgreSQL's $n.
+class Statement {
  public:
-  explicit WriteTransaction(Database& db) : db_(db) { Exec(db_, "BEGIN IMMEDIATE", "starting a change"); }
-  ~WriteTransaction() {
-    if (!done_) sqlite3_exec(SqliteHandle(db_), "ROLLBACK", nullptr, nullptr, nullptr);
+  explicit Statement(const Database& db) : pg_(db.Kind() == StoreKind::kPostgres) {}
+  // The store's own text of the two.
+  Statement& Sql(std::string_view sqlite, std::string_view postgres) {
+    sql_.append(pg_ ? postgres : sqlite);
+    return *this;
   }
-  void Commit() {
-    Exec(db_, "COMMIT", "storing the change");
-    done_ = true;
+  Statement& Sql(std::string_view both) { return Sql(both, both); }
+  // Adds a parameter holding `value`; returns its marker.
+  std::string Bind(SqlValue value) {
+    values_.push_back(value);
+    return pg_ ? std::string("$").append(std::to_string(values_.size())) : std::string("?");
+  }
+  std::string Bind(std::string text) {
+    texts_.push_back(std::move(text));
+    return Bind(std::string_view(texts_.back()));
+  }
+  // Column `i` of table QB, quoted (Desc and Date are SQL words); PostgreSQL
+  // names its columns in lower case.
+  std::string Column(std::size_t i) const {
+    std::string name(kAdColumns[i]);
+    if (pg_) for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return '"' + name + '"';
+  }
+  std::string Columns(std::size_t first = 0) const {
+    std::string list;
+    for (std::size_t i = first; i < kAdColumns.size(); ++i) list += (i > first ? ", " : "") + Column(i);
+    return list;
+  }
+  std::vector<SqlValue>& Values() { return values_; }
+
+  std::int64_t Run(Database& db) const { return db.RunStatement({sql_, sql_}, values_); }
+  void ForEachRow(Database& db, const std::function<void(SqlRow)>& row) const {
+    db.ForEachRow({sql_, sql_}, values_, row);
   }
 
  private:
-  Database& db_;
-  bool done_ = false;
+  bool pg_;
+  std::string sql_;
+  std::deque<std::string> texts_;  // the texts values_ views; a deque keeps them in place
+  std::vector<SqlValue> values_;
 };
 
-AdRow ReadRow(sqlite3_stmt* stmt) {
-  AdRow row;
-  for (int i = 0; i < static_cast<int>(row.values.size()); ++i) {
-    if (sqlite3_column_type(stmt, i) == SQLITE_NULL) continue;
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
-    row.values[i].emplace(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt, i)));
+// Appends the filter's conditions, each after AND. Texts compare as the
+// board's queries compare them (storage/ad_queries.h); a day is bound as
+// "YYYY-MM-DD", which PostgreSQL reads as a date in every DateStyle.
+void AddConditions(Statement& s, const AdFilter& f, const CivilDate& today) {
+  if (f.category) {
+    const std::string p = s.Bind(*f.category);
+    s.Sql(" AND Category LIKE " + p, " AND qb_fold(category) ~ qb_like(" + p + ")");
   }
-  return row;
+  if (f.seller) {
+    const std::string p = s.Bind(*f.seller);
+    s.Sql(" AND trim(Name) = trim(" + p + ") COLLATE NOCASE",
+          " AND qb_fold(btrim(name, ' '::bytea)) = qb_fold(btrim(" + p + ", ' '::bytea))");
+  }
+  if (f.email) {
+    // On PostgreSQL as bytes (qb_fold's text decoded back, ASCII letters
+    // folded), so that the text cannot match inside an escape such as \201.
+    const std::string p = s.Bind(*f.email);
+    s.Sql(" AND instr(lower(Email), lower(" + p + ")) > 0",
+          " AND position(decode(qb_fold(" + p + "), 'escape') in decode(qb_fold(email), 'escape')) > 0");
+  }
+  if (f.address) s.Sql(" AND " + s.Column(12) + " = " + s.Bind(*f.address));
+  if (f.since) {
+    const std::string p = s.Bind(IsoDateText(*f.since));
+    s.Sql(" AND QbDate(Date) >= " + p, " AND qb_date(\"date\") >= " + p + "::text::date");
+  }
+  if (f.expired) {
+    const std::string p = s.Bind(IsoDateText(today));
+    s.Sql(" AND Expire < " + p, " AND expire < " + p + "::text::date");
+  }
+}
+
+AdRow ReadRow(SqlRow row) {
+  AdRow ad;
+  for (std::size_t i = 0; i < ad.values.size() && i < row.size(); ++i) {
+    if (row[i]) ad.values[i].emplace(*row[i]);
+  }
+  return ad;
+}
+
+std::int64_t Number(const std::optional<std::string_view>& text) { return text ? std::stoll(std::string(*text)) : 0; }
+
+// Adds `ids` to `s` as a parenthesized list of parameters.
+void AddIdList(Statement& s, std::span<const std::int64_t> ids) {
+  s.Sql(" (");
+  for (std::size_t i = 0; i < ids.size(); ++i) s.Sql((i > 0 ? ", " : "") + s.Bind(ids[i]));
+  s.Sql(")");
+}
+
+// The board's table of a store made by the board or an outside tool, column
+// by column: name, type, and whether it is the ID key the board needs
+// (SQLite's INTEGER PRIMARY KEY; on PostgreSQL an identity primary key).
+constexpr StoreSql kTableColumns{
+    "SELECT name, type, pk = 1 AND type = 'INTEGER' COLLATE NOCASE FROM pragma_table_info('QB')",
+    "SELECT a.attname, format_type(a.atttypid, a.atttypmod), a.attidentity <> '' AND EXISTS (SELECT FROM pg_index i "
+    "WHERE i.indrelid = a.attrelid AND i.indisprimary AND i.indnkeyatts = 1 AND i.indkey[0] = a.attnum) "
+    "FROM pg_attribute a WHERE a.attrelid = to_regclass('qb') AND a.attnum > 0 AND NOT a.attisdropped "
+    "ORDER BY a.attnum"};
+constexpr StoreSql kAdsPerDay{
+    "SELECT QbDate(Date) AS Day, count(*) FROM QB WHERE Day BETWEEN ?1 AND ?2 GROUP BY Day ORDER BY Day",
+    "SELECT qb_date(\"date\"), count(*) FROM qb WHERE qb_date(\"date\") BETWEEN $1::text::date AND $2::text::date "
+    "GROUP BY 1 ORDER BY 1"};
+constexpr StoreSql kAllExpiryDays{"SELECT ID, Expire FROM QB", "SELECT id, expire FROM qb"};
+
+// The first of the rows' IDs that the store holds already.
+std::optional<std::int64_t> FirstTaken(Database& db, std::span<const AdRow> rows) {
+  std::vector<std::int64_t> ids;
+  for (const AdRow& row : rows) ids.push_back(Number(row.values[0]));
+  Statement s(db);
+  s.Sql("SELECT ID FROM QB WHERE ID IN");
+  AddIdList(s, ids);
+  std::set<std::int64_t> present;
+  s.ForEachRow(db, [&](SqlRow row) { present.insert(Number(row[0])); });
+  for (const std::int64_t id : ids) {
+    if (present.contains(id)) return id;
+  }
+  return std::nullopt;
+}
+
+// Adds the rows in one statement, with their IDs or (`renumber`) new ones.
+// A text is bound as its bytes; PostgreSQL's Expire takes it as a date.
+void Insert(Database& db, std::span<const AdRow> rows, bool renumber) {
+  const std::size_t first = renumber ? 1 : 0;
+  Statement s(db);
+  s.Sql("INSERT INTO QB (" + s.Columns(first) + ") VALUES ");
+  for (const AdRow& row : rows) {
+    s.Sql(&row == rows.data() ? "(" : ", (");
+    for (std::size_t i = first; i < row.values.size(); ++i) {
+      const std::optional<std::string>& value = row.values[i];
+      const std::string p = !value ? s.Bind(SqlValue(nullptr))
+                            : i == 0 ? s.Bind(Number(*value))
+                                     : s.Bind(std::string_view(*value));
+      s.Sql(i > first ? ", " : "").Sql(p, i == 8 ? p + "::text::date" : p);
+    }
+    s.Sql(")");
+  }
+  s.Run(db);
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && sqlite3_strnicmp(a.data(), b.data(), static_cast<int>(a.size())) == 0;
 }
 
 }  // namespace
 
 void ForEachAd(Database& db, const AdFilter& filter, const CivilDate& today,
                const std::function<void(const AdRow&)>& sink) {
-  std::vector<std::string> params;
-  const std::string sql = "SELECT " + ColumnList() + " FROM QB WHERE ID > ?1 AND " +
-                          Conditions(filter, today, params) + " ORDER BY ID LIMIT " +
-                          std::to_string(kBatchRows);
-  const Query q = Prepare(db, sql, params, 1);
-  std::int64_t last = -1;
-  for (;;) {
-    std::vector<AdRow> batch;
-    sqlite3_bind_int64(q.stmt.get(), 1, last);
-    while (Step(db, q, "reading ads")) {
-      batch.push_back(ReadRow(q.stmt.get()));
-      last = sqlite3_column_int64(q.stmt.get(), 0);
-    }
-    sqlite3_reset(q.stmt.get());  // the read ends here, before the sink runs
-    for (const AdRow& row : batch) sink(row);
-    if (batch.size() < static_cast<std::size_t>(kBatchRows)) return;
+  Statement s(db);
+  const std::string after = s.Bind(std::int64_t{-1});
+  s.Sql("SELECT " + s.Columns() + " FROM QB WHERE ID > " + after);
+  AddConditions(s, filter, today);
+  s.Sql(" ORDER BY ID LIMIT " + std::to_string(kBatchRows));
+  for (std::size_t read = kBatchRows; read == kBatchRows;) {
+    read = 0;
+    // Each batch's read has ended before the sink sees its first row.
+    s.ForEachRow(db, [&](SqlRow row) {
+      s.Values()[0] = Number(row[0]);
+      ++read;
+      sink(ReadRow(row));
+    });
   }
 }
 
 std::vector<std::int64_t> MatchingIds(Database& db, const AdFilter& filter, const CivilDate& today) {
-  std::vector<std::string> params;
-  const Query q = Prepare(db, "SELECT ID FROM QB WHERE " + Conditions(filter, today, params) + " ORDER BY ID",
-                          params);
+  Statement s(db);
+  s.Sql("SELECT ID FROM QB WHERE TRUE");
+  AddConditions(s, filter, today);
+  s.Sql(" ORDER BY ID");
   std::vector<std::int64_t> ids;
-  while (Step(db, q, "reading ads")) ids.push_back(sqlite3_column_int64(q.stmt.get(), 0));
+  s.ForEachRow(db, [&](SqlRow row) { ids.push_back(Number(row[0])); });
   return ids;
 }
 
 long long CountMatching(Database& db, const AdFilter& filter, const CivilDate& today) {
-  std::vector<std::string> params;
-  return CountOf(db, "SELECT count(*) FROM QB WHERE " + Conditions(filter, today, params), params);
+  Statement s(db);
+  s.Sql("SELECT count(*) FROM QB WHERE TRUE");
+  AddConditions(s, filter, today);
+  return s.Run(db);
 }
 
 std::optional<AdRow> FindAd(Database& db, std::int64_t id) {
-  const Query q = Prepare(db, "SELECT " + ColumnList() + " FROM QB WHERE ID = ?", {});
-  sqlite3_bind_int64(q.stmt.get(), 1, id);
-  if (!Step(db, q, "reading ad " + std::to_string(id))) return std::nullopt;
-  return ReadRow(q.stmt.get());
+  Statement s(db);
+  s.Sql("SELECT " + s.Columns() + " FROM QB WHERE ID = " + s.Bind(id));
+  std::optional<AdRow> ad;
+  s.ForEachRow(db, [&](SqlRow row) { ad = ReadRow(row); });
+  return ad;
 }
 
 std::vector<std::int64_t> DeleteAds(Database& db, const std::vector<std::int64_t>& ids) {
-  std::vector<std::int64_t> missing;
-  const Query q = Prepare(db, "DELETE FROM QB WHERE ID = ?", {});
+  std::multiset<std::int64_t> deleted;
   WriteTransaction transaction(db);
-  for (const std::int64_t id : ids) {
-    sqlite3_bind_int64(q.stmt.get(), 1, id);
-    Step(db, q, "deleting ad " + std::to_string(id));
-    sqlite3_reset(q.stmt.get());
-    if (sqlite3_changes64(SqliteHandle(db)) == 0) missing.push_back(id);
+  for (std::size_t at = 0; at < ids.size(); at += kBatchRows) {
+    Statement s(db);
+    s.Sql("DELETE FROM QB WHERE ID IN");
+    AddIdList(s, std::span(ids).subspan(at, std::min(kBatchRows, ids.size() - at)));
+    s.Sql(" RETURNING ID");
+    s.ForEachRow(db, [&](SqlRow row) { deleted.insert(Number(row[0])); });
   }
   transaction.Commit();
+  // An ID given twice is deleted once; the second is missing, as it would
+  // be deleted one by one.
+  std::vector<std::int64_t> missing;
+  for (const std::int64_t id : ids) {
+    if (const auto found = deleted.find(id); found != deleted.end()) {
+      deleted.erase(found);
+    } else {
+      missing.push_back(id);
+    }
+  }
   return missing;
 }
 
@@ -172,99 +252,110 @@ long long PurgeExpired(Database& db, const CivilDate& today) {
 }
 
 bool SetPassword(Database& db, std::int64_t id, std::string_view password) {
-  const Query q = Prepare(db, "UPDATE QB SET Password = ?1 WHERE ID = ?2", {std::string(password)});
-  sqlite3_bind_int64(q.stmt.get(), 2, id);
-  Step(db, q, "setting the password of ad " + std::to_string(id));
-  return sqlite3_changes64(SqliteHandle(db)) > 0;
+  Statement s(db);
+  const std::string p = s.Bind(password);
+  s.Sql("UPDATE QB SET Password = " + p + " WHERE ID = " + s.Bind(id) + " RETURNING 1");
+  WriteTransaction transaction(db);
+  const bool found = s.Run(db) == 1;
+  transaction.Commit();
+  return found;
 }
 
 void ImportAds(Database& db, const std::vector<AdRow>& rows, bool renumber) {
-  std::string marks = "?";
-  for (std::size_t i = 1; i < kAdColumns.size(); ++i) marks += ", ?";
-  const Query q = Prepare(db, "INSERT INTO QB (" + ColumnList() + ") VALUES (" + marks + ")", {});
   // The whole import stays in this connection's memory until it commits, so
   // the board's requests keep reading the store meanwhile (spilling pages to
   // the file would need the exclusive lock).
-  Exec(db, "PRAGMA cache_spill = OFF", "preparing the import");
-  WriteTransaction transaction(db);
-  for (const AdRow& row : rows) {
-    sqlite3_stmt* stmt = q.stmt.get();
-    for (std::size_t i = 0; i < row.values.size(); ++i) {
-      const int index = static_cast<int>(i) + 1;
-      if (!row.values[i] || (i == 0 && renumber)) {
-        sqlite3_bind_null(stmt, index);
-      } else if (i == 0) {
-        sqlite3_bind_int64(stmt, index, std::stoll(*row.values[0]));
-      } else {
-        q.Bind(index, *row.values[i]);
-      }
+  if (db.Kind() == StoreKind::kSqlite) db.RunStatement({"PRAGMA cache_spill = OFF", ""}, {});
+  std::optional<std::int64_t> taken;
+  try {
+    WriteTransaction transaction(db);
+    // On PostgreSQL the board's requests add ads without the write lock: the
+    // table lock keeps them (not readers) waiting until the IDs are settled.
+    if (db.Kind() == StoreKind::kPostgres) db.RunStatement({"", "LOCK TABLE qb IN SHARE ROW EXCLUSIVE MODE"}, {});
+    for (std::size_t at = 0; at < rows.size(); at += kImportRows) {
+      const std::span batch = std::span(rows).subspan(at, std::min(kImportRows, rows.size() - at));
+      if (!renumber && (taken = FirstTaken(db, batch))) break;
+      Insert(db, batch, renumber);
     }
-    const int rc = sqlite3_step(stmt);
-    if (rc != SQLITE_DONE) {
-      if (sqlite3_extended_errcode(SqliteHandle(db)) == SQLITE_CONSTRAINT_PRIMARYKEY) {
-        throw QbError(kErrStoreBase + SQLITE_CONSTRAINT,
-                      "Ad " + *row.values[0] + " is already in the store; nothing was imported");
-      }
-      throw StoreError(SqliteHandle(db), rc, kContext + ": importing ads, nothing was imported");
+    // Ads placed later take IDs after the largest one now stored (SQLite's
+    // AUTOINCREMENT does this itself); the sequence never goes back.
+    if (db.Kind() == StoreKind::kPostgres && !renumber && !rows.empty() && !taken) {
+      db.RunStatement({"", "SELECT setval(s, greatest((SELECT max(id) FROM qb), nextval(s) - 1, 1)) "
+                           "FROM pg_get_serial_sequence('qb', 'id') AS s"},
+                      {});
     }
-    sqlite3_reset(stmt);
+    if (!taken) transaction.Commit();
+  } catch (const QbError& e) {
+    throw QbError(e.Number(), kContext + ": importing ads, nothing was imported: " + e.Description());
   }
-  transaction.Commit();
+  if (taken) {
+    throw QbError(kErrStoreBase + SQLITE_CONSTRAINT,
+                  "Ad " + std::to_string(*taken) + " is already in the store; nothing was imported");
+  }
 }
 
 StoreStats CollectStats(Database& db, const CivilDate& today, int days) {
   StoreStats stats;
-  stats.total = CountOf(db, "SELECT count(*) FROM QB", {});
-  stats.expired = CountOf(db, "SELECT count(*) FROM QB WHERE Expire < ?", {IsoDateText(today)});
-  const Query q = Prepare(db,
-                          "SELECT QbDate(Date) AS Day, count(*) FROM QB WHERE Day BETWEEN ? AND ? "
-                          "GROUP BY Day ORDER BY Day",
-                          {IsoDateText(AddDays(today, 1 - days)), IsoDateText(today)});
-  while (Step(db, q, "counting ads per day")) {
-    const auto* day = reinterpret_cast<const char*>(sqlite3_column_text(q.stmt.get(), 0));
-    if (const auto date = ParseIsoDate(day)) stats.perDay.emplace_back(*date, sqlite3_column_int64(q.stmt.get(), 1));
-  }
+  stats.total = CountMatching(db, {}, today);
+  AdFilter expired;
+  expired.expired = true;
+  stats.expired = CountMatching(db, expired, today);
+  const std::string from = IsoDateText(AddDays(today, 1 - days)), to = IsoDateText(today);
+  const SqlValue period[] = {from, to};
+  db.ForEachRow(kAdsPerDay, period, [&](SqlRow row) {
+    if (const auto date = row[0] ? ParseIsoDate(std::string(*row[0])) : std::nullopt) {
+      stats.perDay.emplace_back(*date, Number(row[1]));
+    }
+  });
   return stats;
 }
 
 std::vector<std::string> CheckStore(Database& db) {
   std::vector<std::string> problems;
-  const Query integrity = Prepare(db, "PRAGMA integrity_check", {});
-  while (Step(db, integrity, "checking integrity")) {
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(integrity.stmt.get(), 0));
-    if (std::string_view(text) != "ok") problems.push_back(std::string("integrity: ") + text);
+  const bool pg = db.Kind() == StoreKind::kPostgres;
+  // SQLite's file is checked whole; a PostgreSQL server's files are left to
+  // its own tools.
+  if (!pg) {
+    db.ForEachRow({"PRAGMA integrity_check", ""}, {}, [&](SqlRow row) {
+      const std::string text(row[0].value_or(""));
+      if (text != "ok") problems.push_back("integrity: " + text);
+    });
   }
 
+  const std::string table = pg ? "qb" : "QB";
   std::vector<std::string> columns;
   bool idIsKey = false;
-  const Query info = Prepare(db, "PRAGMA table_info(QB)", {});
-  while (Step(db, info, "reading the table's columns")) {
-    const std::string name = reinterpret_cast<const char*>(sqlite3_column_text(info.stmt.get(), 1));
-    const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(info.stmt.get(), 2));
-    if (sqlite3_stricmp(name.c_str(), "ID") == 0) {
-      idIsKey = sqlite3_column_int(info.stmt.get(), 5) == 1 && type != nullptr && sqlite3_stricmp(type, "INTEGER") == 0;
+  db.ForEachRow(kTableColumns, {}, [&](SqlRow row) {
+    const std::string name(row[0].value_or("")), type(row[1].value_or(""));
+    const std::size_t i = columns.size();
+    if (EqualsIgnoreCase(name, "ID")) idIsKey = row[2] == "1" && (!pg || type == "bigint");
+    // PostgreSQL's texts must be bytea to hold any byte, its Expire a date.
+    const char* wanted = i == 8 ? "date" : "bytea";
+    if (pg && i > 0 && i < kAdColumns.size() && type != wanted) {
+      problems.push_back("schema: column " + name + " of table qb should be " + wanted + ", is " + type);
     }
     columns.push_back(name);
-  }
+  });
   for (std::size_t i = 0; i < kAdColumns.size(); ++i) {
-    if (i >= columns.size() || sqlite3_stricmp(columns[i].c_str(), std::string(kAdColumns[i]).c_str()) != 0) {
-      problems.push_back("schema: column " + std::to_string(i + 1) + " of table QB should be " +
+    if (i >= columns.size() || !EqualsIgnoreCase(columns[i], kAdColumns[i])) {
+      problems.push_back("schema: column " + std::to_string(i + 1) + " of table " + table + " should be " +
                          std::string(kAdColumns[i]) + ", is " + (i < columns.size() ? columns[i] : "missing"));
     }
   }
-  if (columns.size() > kAdColumns.size()) problems.push_back("schema: table QB has columns the board does not know");
-  if (!columns.empty() && !idIsKey) problems.push_back("schema: ID is not the table's INTEGER PRIMARY KEY");
+  if (columns.size() > kAdColumns.size()) problems.push_back("schema: table " + table + " has columns the board does not know");
+  if (!columns.empty() && !idIsKey) {
+    problems.push_back(pg ? "schema: id is not the table's bigint identity primary key"
+                          : "schema: ID is not the table's INTEGER PRIMARY KEY");
+  }
 
   if (problems.empty()) {
     long long badExpire = 0;
     std::string example;
-    const Query expire = Prepare(db, "SELECT ID, Expire FROM QB", {});
-    while (Step(db, expire, "reading expiry dates")) {
-      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(expire.stmt.get(), 1));
-      if (text == nullptr || !ParseIsoDate(text)) {
-        if (badExpire++ == 0) example = std::to_string(sqlite3_column_int64(expire.stmt.get(), 0));
+    db.ForEachRow(kAllExpiryDays, {}, [&](SqlRow row) {
+      if (!row[1] || !ParseIsoDate(std::string(*row[1]))) {
+        if (badExpire++ == 0) example = std::string(row[0].value_or(""));
       }
-    }
+    });
     if (badExpire > 0) {
       problems.push_back("data: " + std::to_string(badExpire) + " ads (ad " + example +
                          " among them) have an Expire that is not a YYYY-MM-DD date and are never purged");
@@ -274,12 +365,20 @@ std::vector<std::string> CheckStore(Database& db) {
 }
 
 long long CountUnlisted(Database& db, const std::vector<std::string>& names) {
-  std::string sql = "SELECT count(*) FROM QB WHERE NOT (0";
-  for (std::size_t i = 0; i < names.size(); ++i) sql += " OR coalesce(Category, '') LIKE ?";
-  return CountOf(db, sql + ")", names);
+  Statement s(db);
+  s.Sql("SELECT count(*) FROM QB WHERE NOT (FALSE");
+  for (const std::string& name : names) {
+    const std::string p = s.Bind(std::string_view(name));
+    s.Sql(" OR coalesce(Category, '') LIKE " + p, " OR qb_fold(coalesce(category, ''::bytea)) ~ qb_like(" + p + ")");
+  }
+  return s.Sql(")").Run(db);
 }
 
 void BackupStore(Database& db, const std::string& file) {
+  if (db.Kind() != StoreKind::kSqlite) {
+    throw QbError(kErrInvalidArgument, "backup copies the SQLite file qb.db; this site keeps its ads in PostgreSQL, "
+                                       "so back them up with PostgreSQL's pg_dump (qbadmin export gives a CSV copy)");
+  }
   const std::string part = file + ".part";
   std::filesystem::remove(part);
   sqlite3* copy = nullptr;
@@ -294,20 +393,23 @@ void BackupStore(Database& db, const std::string& file) {
 
   // A read transaction on the store makes the copy one consistent state:
   // writers wait for it to end, as they wait for any request's read.
+  sqlite3* store = SqliteHandle(db);
+  const std::string starting = kContext + ": starting the backup";
   try {
-    Exec(db, "BEGIN", "starting the backup");
-    const Query start = Prepare(db, "SELECT count(*) FROM sqlite_master", {});
-    Step(db, start, "starting the backup");
+    int rc = sqlite3_exec(store, "BEGIN", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) throw StoreError(store, rc, starting);
+    const StmtHandle start = PrepareStatement(store, "SELECT count(*) FROM sqlite_master", starting);
+    if ((rc = sqlite3_step(start.get())) != SQLITE_ROW) throw StoreError(store, rc, starting);
   } catch (...) {
-    sqlite3_exec(SqliteHandle(db), "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_exec(store, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close_v2(copy);
     std::filesystem::remove(part);
     throw;
   }
-  sqlite3_backup* backup = sqlite3_backup_init(copy, "main", SqliteHandle(db), "main");
+  sqlite3_backup* backup = sqlite3_backup_init(copy, "main", store, "main");
   int rc = backup != nullptr ? sqlite3_backup_step(backup, -1) : sqlite3_errcode(copy);
   if (backup != nullptr) sqlite3_backup_finish(backup);
-  sqlite3_exec(SqliteHandle(db), "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_exec(store, "COMMIT", nullptr, nullptr, nullptr);
   if (rc != SQLITE_DONE) throw fail("copying", rc == SQLITE_OK ? SQLITE_ERROR : rc);
 
   sqlite3_stmt* check = nullptr;

@@ -3,7 +3,9 @@
 // re-keying ads in bulk, importing rows, statistics, integrity and backup.
 // They run on a connection opened by Database::Open, so they wait for other
 // processes' locks as requests do. Reads go in short batches and every change
-// is one short transaction, so the board keeps serving while they run.
+// is one short transaction, so the board keeps serving while they run. All
+// but BackupStore work on either store, with the comparison rules of the
+// board's own queries (storage/ad_queries.h).
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -28,7 +30,7 @@ struct AdRow {
 // Which ads an operation covers; every given condition must hold.
 struct AdFilter {
   std::optional<std::string> category;  // Category LIKE this, as its category page lists it
-  std::optional<std::string> seller;    // Name equal, case ignored, as the seller lookup finds it
+  std::optional<std::string> seller;    // Name equal, trimmed, case ignored, as the seller lookup finds it
   std::optional<std::string> email;     // Email contains this, ASCII case ignored
   std::optional<std::string> address;   // RemoteAddr equal
   std::optional<CivilDate> since;       // placed or last updated on this day or later
@@ -55,7 +57,8 @@ bool SetPassword(Database& db, std::int64_t id, std::string_view password);
 
 // Adds the rows in one transaction: all of them or, on any failure, none.
 // With `renumber` the store gives every row a new ID; otherwise each keeps
-// its own, and an ID already in the store fails naming it.
+// its own, and an ID already in the store fails naming it (on PostgreSQL the
+// IDs of ads placed later then follow the largest one stored).
 void ImportAds(Database& db, const std::vector<AdRow>& rows, bool renumber);
 
 struct StoreStats {
@@ -65,9 +68,10 @@ struct StoreStats {
 };
 StoreStats CollectStats(Database& db, const CivilDate& today, int days);
 
-// What is wrong with the store: SQLite's integrity check, the table's
-// columns and key, and rows the board would mishandle (an Expire that is not
-// a date is never purged). Empty when all is well.
+// What is wrong with the store: SQLite's integrity check (SQLite only; a
+// PostgreSQL server's files are checked with its own tools), the table's
+// columns and key (on PostgreSQL their types too), and rows the board would mishandle (an Expire that is
+// not a date is never purged). Empty when all is well.
 std::vector<std::string> CheckStore(Database& db);
 // Ads whose Category none of `names` matches as a category page matches it:
 // no category page lists them.
@@ -76,6 +80,7 @@ long long CountUnlisted(Database& db, const std::vector<std::string>& names);
 // A consistent copy of the store in `file`, taken with SQLite's online
 // backup while other processes keep using the store. The copy is written
 // beside `file` and renamed over it only once it is complete and checked.
+// A PostgreSQL store is refused: pg_dump backs it up.
 void BackupStore(Database& db, const std::string& file);
 
 }  // namespace qb::maintenance

@@ -1,6 +1,8 @@
-// The operator's tool run as a process on a scratch site: one row per command.
+// The operator's tool run as a process on a scratch site: one row per command,
+// on SQLite and on PostgreSQL (its store filled by importing SQLite's export).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "support/harness.h"
@@ -8,6 +10,7 @@
 namespace {
 
 using qbtest::Site;
+using qbtest::Store;
 
 // Ad 1 has a quote, a comma and a line end in Desc; 3 has expired; 4 holds a
 // Latin-1 byte and a NUL. NULL and empty text differ (RemoteHost, RemoteUser).
@@ -29,10 +32,11 @@ constexpr char kAd4[] = "4,Caf\xE9,Zoe,z@example.org,5,\"a\0b\",,Pets,2099-01-01
 const std::string kExport = kHeader + kAd1 + "2,Ad,Spam Co,spam@example.com,1,buy,\"\",Pets,2099-01-01,1/1/2024,PW2,,10.6.6.6,\"\"\r\n" +
                             kAd3 + std::string(kAd4, sizeof kAd4 - 1);
 constexpr char kIds[] = "SELECT group_concat(ID) FROM (SELECT ID FROM QB ORDER BY ID)";
+constexpr char kPgIds[] = "SELECT string_agg(id::text, ',' ORDER BY id) FROM qb";
 // The ads 5 to 8 an import with new IDs adds are 1 to 4, byte for byte (INTERSECT takes NULLs as equal).
-#define QB_ALL_BUT_ID "Item, Name, Email, Price, \"Desc\", Phone, Category, Expire, Date, Password, RemoteHost, RemoteAddr, RemoteUser"
-constexpr char kSameAsFirstFour[] = "SELECT count(*) FROM (SELECT " QB_ALL_BUT_ID " FROM QB WHERE ID > 4 INTERSECT SELECT "
-                                    QB_ALL_BUT_ID " FROM QB WHERE ID <= 4)";
+#define QB_ALL_BUT_ID "item, name, email, price, \"desc\", phone, category, expire, \"date\", password, remotehost, remoteaddr, remoteuser"
+constexpr char kSameAsFirstFour[] = "SELECT count(*) FROM (SELECT " QB_ALL_BUT_ID " FROM qb WHERE id > 4 INTERSECT SELECT "
+                                    QB_ALL_BUT_ID " FROM qb WHERE id <= 4) AS ads";
 
 struct Row {
   std::vector<std::string> args;  // "{site}" stands for the site's directory
@@ -41,6 +45,7 @@ struct Row {
   std::string out, err;  // substrings; out "=..." is the exact output
   std::string query = kIds, after = "1,2,3,4";  // the store afterwards
   std::string before = "";                      // SQL run on the store first
+  std::optional<Store> only = std::nullopt;     // a row of one store's SQL or commands
 };
 
 const Row kRows[] = {
@@ -61,20 +66,22 @@ const Row kRows[] = {
     {{"password", "2"}, "n3w pw\r\n", 0, "", "", "SELECT Password FROM QB WHERE ID = 2", "N3W PW"},
     {{"password", "2"}, "123456789\n", 1, "", "1 to 8 characters", "SELECT Password FROM QB WHERE ID = 2", "PW2"},
     {{"password", "2", "--random"}, "", 0, "The new password of ad 2 is ", "",
-     "SELECT Password GLOB '[A-Z2-9][A-Z2-9][A-Z2-9][A-Z2-9][A-Z2-9][A-Z2-9][A-Z2-9][A-Z2-9]' FROM QB WHERE ID = 2", "1"},
+     "SELECT Password GLOB '[A-Z2-9][A-Z2-9][A-Z2-9][A-Z2-9][A-Z2-9][A-Z2-9][A-Z2-9][A-Z2-9]' FROM QB WHERE ID = 2", "1", "", Store::kSqlite},
     {{"export", "-"}, "", 0, "=" + kExport, "Exported 4 ads to -."},
     {{"import", "-"}, kExport, 1, "", "Ad 1 is already in the store; nothing was imported"},
     {{"import", "-", "--renumber"}, kExport, 0, "Imported 4 ads with new IDs.", "", kSameAsFirstFour, "4"},
-    {{"import", "-"}, kExport, 0, "Imported 4 ads.", "", kIds, "1,2,3,4", "DELETE FROM QB"},
+    {{"import", "-"}, kExport, 0, "Imported 4 ads.", "", "INSERT INTO QB (Item) VALUES ('x') RETURNING ID", "5", "DELETE FROM QB"},
     {{"import", "-"}, "ID,Item\r\n", 1, "", "standard input, line 1: the header lacks column Name"},
     {{"import", "-"}, kHeader + "5,\"x\"y\r\n", 1, "", "line 2: text after the closing quote"},
     {{"import", "-"}, kExport + kAd1, 1, "", "line 7: ad 1 appears twice in the file"},
     {{"import", "-", "--renumber"}, kHeader + "9,,,,,,,,2099-02-30,,,,,\r\n", 1, "", "line 2: ad 9: Expire \"2099-02-30\""},
     {{"backup", "{site}/copy.db"}, "", 0, "Backed up the store to {site}/copy.db", "",
-     "ATTACH '{site}/copy.db' AS copy; SELECT group_concat(ID) FROM (SELECT ID FROM copy.QB ORDER BY ID)", "1,2,3,4"},
-    {{"check"}, "", 0, "ok       qb.db: integrity, schema and expiry dates\nAll is well.\n", ""},
+     "ATTACH '{site}/copy.db' AS copy; SELECT group_concat(ID) FROM (SELECT ID FROM copy.QB ORDER BY ID)", "1,2,3,4", "", Store::kSqlite},
+    {{"backup", "{site}/copy.db"}, "", 1, "", "back them up with PostgreSQL's pg_dump", kIds, "1,2,3,4", "", Store::kPostgres},
+    {{"check"}, "", 0, "ok       qb.db: integrity, schema and expiry dates\nAll is well.\n", "", kIds, "1,2,3,4", "", Store::kSqlite},
+    {{"check"}, "", 0, "ok       PostgreSQL: schema and expiry dates\nAll is well.\n", "", kIds, "1,2,3,4", "", Store::kPostgres},
     {{"check"}, "", 1, "PROBLEM  qb.db: data: 1 ads (ad 4 among them) have an Expire", "", kIds, "1,2,3,4",
-     "UPDATE QB SET Expire = '4/1/2099' WHERE ID = 4"},
+     "UPDATE QB SET Expire = '4/1/2099' WHERE ID = 4", Store::kSqlite},
     {{"stats", "--format", "json"}, "", 0, "\"ads\": 4,\n  \"expired\": 1,\n  \"unlisted\": 0", ""},
 };
 
@@ -83,24 +90,44 @@ std::string Replace(std::string text, const std::string& site) {
   return text;
 }
 
-TEST(Qbadmin, CommandsAndTheirOutcomes) {
+// Without the tests' PostgreSQL cluster its runs are skipped (and fail in CI).
+class Qbadmin : public testing::TestWithParam<Store> {
+  void SetUp() override {
+    if (GetParam() != Store::kPostgres || !qbtest::TestPostgres().empty()) return;
+    if (std::getenv("CI") != nullptr) FAIL() << "the tests' PostgreSQL cluster does not run";
+    GTEST_SKIP() << "no PostgreSQL cluster (tests/support/test_postgres.sh)";
+  }
+};
+
+TEST_P(Qbadmin, CommandsAndTheirOutcomes) {
+  const bool pg = GetParam() == Store::kPostgres;
   for (const Row& row : kRows) {
+    if (row.only && *row.only != GetParam()) continue;
     Site site("op@example.org\n30\nhttp://x/\nhttp://x/\nN\nwhite\n",
-              "Vehicles\nBoats\nReal Estate\nJobs\nElectronics\nFurniture\nPets\nMisc\n");
-    site.Write("qb.db", "");
-    site.Query(std::string(kSeed) + row.before);
+              "Vehicles\nBoats\nReal Estate\nJobs\nElectronics\nFurniture\nPets\nMisc\n", "", GetParam());
+    const auto qbadmin = [&](const std::vector<std::string>& args, const std::string& input) {
+      return qbtest::RunProcess(QBADMIN_PATH, {.env = {}, .body = input, .dir = site.Dir()}, qbtest::Output::kFile, args);
+    };
+    if (pg) {
+      ASSERT_EQ(qbadmin({"import", "-"}, kExport).status, 0);  // as a site moves from qb.db
+    } else {
+      site.Write("qb.db", "");
+      site.Query(kSeed);
+    }
+    if (!row.before.empty()) site.Query(row.before);
     std::vector<std::string> args;
     for (const std::string& a : row.args) args.push_back(Replace(a, site.Dir()));
     SCOPED_TRACE(args[0] + " " + (args.size() > 1 ? args[1] : ""));
-    const qbtest::Exit run =
-        qbtest::RunProcess(QBADMIN_PATH, {.env = {}, .body = row.input, .dir = site.Dir()}, qbtest::Output::kFile, args);
+    const qbtest::Exit run = qbadmin(args, row.input);
     EXPECT_EQ(run.status, row.status);
     const std::string wanted = Replace(row.out, site.Dir());
     EXPECT_TRUE(wanted.starts_with("=") ? run.output == wanted.substr(1) : run.output.find(wanted) != std::string::npos)
         << run.output;
     EXPECT_NE(run.errors.find(Replace(row.err, site.Dir())), std::string::npos) << run.errors;
-    EXPECT_EQ(site.Query(Replace(row.query, site.Dir())), row.after + "\n");
+    EXPECT_EQ(site.Query(Replace(pg && row.query == kIds ? kPgIds : row.query, site.Dir())), row.after + "\n");
   }
 }
+INSTANTIATE_TEST_SUITE_P(Stores, Qbadmin, testing::Values(Store::kSqlite, Store::kPostgres),
+                         [](const auto& info) { return info.param == Store::kSqlite ? "Sqlite" : "Postgres"; });
 
 }  // namespace
