@@ -170,10 +170,6 @@ void Insert(Database& db, std::span<const AdRow> rows, bool renumber) {
   s.Run(db);
 }
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && sqlite3_strnicmp(a.data(), b.data(), static_cast<int>(a.size())) == 0;
-}
-
 }  // namespace
 
 void ForEachAd(Database& db, const AdFilter& filter, const CivilDate& today,

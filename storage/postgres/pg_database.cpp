@@ -12,6 +12,7 @@
 #include "gateway/qb_error.h"
 #include "storage/ad_dates.h"
 #include "storage/ad_record.h"
+#include "storage/pending_change.h"
 #include "storage/postgres/pg_error.h"
 #include "storage/postgres/pg_schema.h"
 
@@ -25,11 +26,6 @@ constexpr int kTextFormat = 0, kBinaryFormat = 1;
 // The write lock of WriteTransaction: one advisory lock that every request's
 // check-and-change takes, as SQLite's write lock is one for the whole file.
 constexpr char kBeginWriteSql[] = "BEGIN; SELECT pg_advisory_xact_lock(5366869083350425601)";
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-  return std::ranges::equal(a, b, [&](char x, char y) { return lower(x) == lower(y); });
-}
 
 // Connects with the operator's connection string and the session settings
 // the board relies on: waits for another request's lock end after 15 s (as
@@ -445,8 +441,7 @@ void PgRecordset::MoveNext() {
   if (!updated_.empty()) {
     throw QbError(kErrInvalidArgument, "A recordset cannot move on after an Update; run the query again");
   }
-  mode_ = Mode::kNone;
-  pending_.clear();
+  change_.Start(PendingChange::Mode::kNone);
   ++row_;
 }
 
@@ -478,8 +473,7 @@ bool PgRecordset::FieldIsNull(std::string_view name) const {
 void PgRecordset::AddNew() {
   RequireOpen();
   if (rows_ != nullptr) throw QbError(kErrInvalidArgument, "AddNew needs a recordset opened with OpenTable");
-  mode_ = Mode::kAdding;
-  pending_.clear();
+  change_.Start(PendingChange::Mode::kAdding);
 }
 
 void PgRecordset::Edit() {
@@ -489,36 +483,23 @@ void PgRecordset::Edit() {
     if (column < 0) throw QbError(kErrItemNotFound, "Field ID not found: Edit needs it in the query");
     editId_ = rows_->Number(row_, column);
   }
-  mode_ = Mode::kEditing;
-  pending_.clear();
+  change_.Start(PendingChange::Mode::kEditing);
 }
 
 void PgRecordset::SetField(std::string_view name, std::string_view value) {
   RequireOpen();
-  if (mode_ == Mode::kNone) throw QbError(kErrInvalidArgument, "SetField without AddNew or Edit");
-  const auto it = std::ranges::find_if(kAdColumns, [&](std::string_view c) { return EqualsIgnoreCase(c, name); });
-  if (it == kAdColumns.end()) throw FieldNotFound(name);
-  const int column = static_cast<int>(it - kAdColumns.begin());
-  if (column == 0) throw QbError(kErrInvalidArgument, "Field ID cannot be set: the store numbers the ads");
-  const auto same = std::ranges::find_if(pending_, [&](const auto& p) { return p.first == column; });
-  if (same != pending_.end()) {
-    same->second = value;
-  } else {
-    pending_.emplace_back(column, value);
-  }
+  change_.Set(name, value);
 }
 
 void PgRecordset::Update() {
-  if (mode_ == Mode::kEditing) {
-    RequireRow();
+  if (change_.Current() == PendingChange::Mode::kEditing) {
+    RequireRow();  // the row edited is still the current one
   } else {
     RequireOpen();
   }
-  if (mode_ == Mode::kNone) throw QbError(kErrInvalidArgument, "Update without AddNew or Edit");
-  const Mode mode = std::exchange(mode_, Mode::kNone);
-  const auto values = std::move(pending_);
-  pending_.clear();
-  if (mode == Mode::kEditing && values.empty()) return;  // nothing changed, nothing to store
+  const auto [mode, values] = change_.Finish();
+  const bool adding = mode == PendingChange::Mode::kAdding;
+  if (!adding && values.empty()) return;  // nothing changed, nothing to store
 
   PgParams params;
   std::string columns, marks;
@@ -534,10 +515,10 @@ void PgRecordset::Update() {
       marks.append(", ");
     }
     columns.append(QuotedColumn(column));
-    if (mode == Mode::kEditing) marks.append(QuotedColumn(column)).append(" = ");
+    if (!adding) marks.append(QuotedColumn(column)).append(" = ");
     marks.append(1, '$').append(number);
   }
-  if (mode == Mode::kAdding) {
+  if (adding) {
     session_->Run(values.empty() ? "INSERT INTO qb DEFAULT VALUES"
                                  : "INSERT INTO qb (" + columns + ") VALUES (" + marks + ")",
                   params, "Adding an ad");

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "storage/database.h"
+#include "storage/pending_change.h"
 
 struct pg_conn;
 struct pg_result;
@@ -108,8 +109,7 @@ class PgRecordset final : public Recordset {
   std::uint64_t run_ = 0;
   int row_ = 0;
   bool open_ = true;
-  enum class Mode { kNone, kAdding, kEditing } mode_ = Mode::kNone;
-  std::vector<std::pair<int, std::string>> pending_;  // ad column, value
+  PendingChange change_;
   // The stored values of an updated row, by result column; MoveNext then
   // raises, as on SQLite.
   std::vector<std::pair<int, std::string>> updated_;

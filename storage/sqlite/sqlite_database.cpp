@@ -13,6 +13,7 @@
 
 #include "gateway/qb_error.h"
 #include "storage/ad_record.h"
+#include "storage/pending_change.h"
 #include "storage/sqlite/sqlite_schema.h"
 #include "storage/sqlite/sqlite_helpers.h"
 #include "storage/sqlite/write_turn.h"
@@ -48,11 +49,6 @@ int WaitForLock(void* context, int attempts) {
   wait->random ^= wait->random << 5;
   ::usleep(500 + wait->random % 2000);
   return 1;
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-  return std::ranges::equal(a, b, [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 // The text of column `i` of the current row; valid until the statement steps
@@ -482,8 +478,7 @@ void SqliteRecordset::MoveNext() {
   if (!held_.empty()) {
     throw QbError(kErrInvalidArgument, "A recordset cannot move on after an Update; run the query again");
   }
-  mode_ = Mode::kNone;
-  pending_.clear();
+  change_.Start(PendingChange::Mode::kNone);
   Step();
 }
 
@@ -543,8 +538,7 @@ bool SqliteRecordset::FieldIsNull(std::string_view name) const {
 void SqliteRecordset::AddNew() {
   RequireOpen();
   if (stmt_) throw QbError(kErrInvalidArgument, "AddNew needs a recordset opened with OpenTable");
-  mode_ = Mode::kAdding;
-  pending_.clear();
+  change_.Start(PendingChange::Mode::kAdding);
 }
 
 void SqliteRecordset::Edit() {
@@ -554,37 +548,23 @@ void SqliteRecordset::Edit() {
     if (i < 0) throw QbError(kErrItemNotFound, "Field ID not found: Edit needs it in the query");
     editId_ = sqlite3_column_int64(stmt_->Get(), i);
   }
-  mode_ = Mode::kEditing;
-  pending_.clear();
+  change_.Start(PendingChange::Mode::kEditing);
 }
 
 void SqliteRecordset::SetField(std::string_view name, std::string_view value) {
   RequireOpen();
-  if (mode_ == Mode::kNone) throw QbError(kErrInvalidArgument, "SetField without AddNew or Edit");
-  const auto it = std::ranges::find_if(kAdColumns, [&](std::string_view c) { return EqualsIgnoreCase(c, name); });
-  if (it == kAdColumns.end()) throw FieldNotFound(name);
-  const int column = static_cast<int>(it - kAdColumns.begin());
-  if (column == 0) throw QbError(kErrInvalidArgument, "Field ID cannot be set: the store numbers the ads");
-  const auto same = std::ranges::find_if(pending_, [&](const auto& p) { return p.first == column; });
-  if (same != pending_.end()) {
-    same->second = value;
-  } else {
-    pending_.emplace_back(column, value);
-  }
+  change_.Set(name, value);
 }
 
 void SqliteRecordset::Update() {
-  if (mode_ == Mode::kEditing) {
+  if (change_.Current() == PendingChange::Mode::kEditing) {
     RequireRow();  // the row edited is still the current one
   } else {
     RequireOpen();
   }
-  if (mode_ == Mode::kNone) throw QbError(kErrInvalidArgument, "Update without AddNew or Edit");
-  const Mode mode = std::exchange(mode_, Mode::kNone);
-  const auto values = std::move(pending_);
-  pending_.clear();
+  const auto [mode, values] = change_.Finish();
 
-  if (mode == Mode::kAdding) {
+  if (mode == PendingChange::Mode::kAdding) {
     std::string columns;
     std::string marks;
     for (const auto& [column, value] : values) {

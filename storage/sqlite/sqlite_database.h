@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "storage/database.h"
+#include "storage/pending_change.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -112,8 +113,7 @@ class SqliteRecordset final : public Recordset {
   std::uint64_t run_ = 0;            // the statement run this result reads
   bool open_ = true;
   bool eof_ = true;
-  enum class Mode { kNone, kAdding, kEditing } mode_ = Mode::kNone;
-  std::vector<std::pair<int, std::string>> pending_;  // column index, value
+  PendingChange change_;
   // After an Update of an edited row the statement is reset, and the row
   // (name, value per column) is read from this copy instead; empty before.
   std::vector<std::pair<std::string, std::string>> held_;
