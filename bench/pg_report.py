@@ -15,6 +15,7 @@
         the section if it is there and leaving the rest as it is, and prints
         the section.
 """
+import datetime
 import hashlib
 import os
 import re
@@ -203,8 +204,15 @@ def build_section(outdir, results_text, program, ads):
     lines += ["Written by `bench/postgres` from one run (which `bench/run` starts at its end); every figure in "
               "this section comes from that run, those quoted from the sections above excepted, which say so.",
               ""]
-    machine = report.machine_lines(program)
-    lines += machine
+    # The date and commit are the run's (the report may be written again
+    # from its figures later).
+    for line in report.machine_lines(program):
+        if line.startswith("- date:") and os.path.exists(os.path.join(outdir, "loadavg-start")):
+            when = datetime.datetime.fromtimestamp(os.path.getmtime(os.path.join(outdir, "loadavg-start")))
+            line = "- date: %s" % when.strftime("%Y-%m-%d %H:%M")
+        elif line.startswith("- build:") and first_line(os.path.join(outdir, "commit")):
+            line = re.sub(r"commit [^,]+,", "commit %s," % first_line(os.path.join(outdir, "commit")), line)
+        lines.append(line)
     lines.append("- PostgreSQL: %s, a cluster of the bench's own on a unix socket (fsync on, "
                  "max_connections 200, the rest as initdb writes them), %s ads copied from the SQLite store and checked byte "
                  "for byte" % (first_line(os.path.join(outdir, "postgres-version")) or "?", big))
@@ -397,6 +405,22 @@ def reading(cgi, wrk, recorded, pooled):
             text += "; through pgbouncer %.0f µs (%+.0f µs, %.2fx of SQLite's)" % (
                 pb["mean"], pb["mean"] - pg["mean"], pb["mean"] / lite["mean"])
         out.append(text + ".")
+    if pooled:
+        # What pooling saves on each page that reads the store, against what
+        # it saves on the connection alone.
+        short = {"list": "listing", "getedit": "seller lookup", "edit": "edit page", "add": "ADD"}
+        saved = [(short[page], cgi["%s@pg" % page]["mean"] - cgi["%s@pgbouncer" % page]["mean"])
+                 for page in short if "%s@pg" % page in cgi and "%s@pgbouncer" % page in cgi]
+        conn_saved = connect["mean"] - cgi["floor_connect@pgbouncer"]["mean"]
+        queries = [(what, cgi["%s@pg" % f]["mean"] - connect["mean"])
+                   for f, what in (("floor_list", "category"), ("floor_seller", "seller"), ("floor_id", "by ID"))]
+        if saved and min(x for _, x in saved) > conn_saved:
+            out.append("- pgbouncer saves more on each page that reads the store (%s) than on the connection "
+                       "alone (%.0f µs), most likely because a new backend also loads the catalog entries of "
+                       "every table and function the first time it uses them, which a pooled server connection "
+                       "has done long before: on a new connection the floors' queries take %s beyond "
+                       "the connection." % ("; ".join("%s %.0f µs" % item for item in saved), conn_saved,
+                                        ", ".join("%.0f µs (%s)" % (x, what) for what, x in queries)))
     main_pg, main_lite = cgi.get("main@pg"), cgi.get("main@sqlite")
     if main_pg and main_lite:
         out.append("- The main page opens no store: the same program does the same work on both sites, so "
