@@ -34,7 +34,10 @@ inline constexpr StoreSql kAnyExpired{"SELECT ID FROM QB WHERE Expire < QbDate(:
                                       "SELECT id FROM qb WHERE expire < qb_date(:pName) LIMIT 1"};
 inline constexpr StoreSql kPurgeExpired{"DELETE FROM QB WHERE Expire < QbDate(:pName)",
                                         "DELETE FROM qb WHERE expire < qb_date(:pName)"};
-inline constexpr StoreSql kShowAll{"SELECT * FROM QB", "SELECT * FROM qb ORDER BY id"};
+// The all-ads page shows 100 ads and looks whether a 101st follows. SQLite
+// steps through the rows as they are read; PostgreSQL sends a result whole,
+// so it is asked for no more than the page reads.
+inline constexpr StoreSql kShowAll{"SELECT * FROM QB", "SELECT * FROM qb ORDER BY id LIMIT 101"};
 inline constexpr StoreSql kSellerAds{
     "SELECT * FROM QB WHERE trim(Name) = trim(:pName) COLLATE NOCASE",
     "SELECT * FROM qb WHERE qb_fold(btrim(name, ' '::bytea)) = qb_fold(btrim(:pName, ' '::bytea)) ORDER BY id"};

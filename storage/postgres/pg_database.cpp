@@ -25,13 +25,19 @@ constexpr int kTextFormat = 0, kBinaryFormat = 1;
 
 // The write lock of WriteTransaction: one advisory lock that every request's
 // check-and-change takes, as SQLite's write lock is one for the whole file.
-constexpr char kBeginWriteSql[] = "BEGIN; SELECT pg_advisory_xact_lock(5366869083350425601)";
+// A request waits for it at most 15 s, as for SQLite's (error 3005 after),
+// unless the server, the database or the user has a lock_timeout of its own.
+// The limit is set for the transaction only, which holds with a pooler in
+// front of the server (pgbouncer hands each transaction whichever server
+// connection is free, and refuses settings sent at connection).
+constexpr char kBeginWriteSql[] =
+    "BEGIN; SELECT set_config('lock_timeout', '15s', true) WHERE current_setting('lock_timeout') = '0'; "
+    "SELECT pg_advisory_xact_lock(5366869083350425601)";
 
-// Connects with the operator's connection string and the session settings
-// the board relies on: waits for another request's lock end after 15 s (as
-// SQLite's busy timeout), and a connection attempt after 10 s unless the
-// string says otherwise. Settings in the string's own "options" come after
-// ours, so the operator's win.
+// Connects with the operator's connection string; a connection attempt ends
+// after 10 s unless the string says otherwise. Nothing else is set at
+// connection time, so that a pooler such as pgbouncer takes the connection
+// as it is.
 PGconn* Connect(const std::string& server, const std::string& context) {
   char* error = nullptr;
   PQconninfoOption* parsed = PQconninfoParse(server.c_str(), &error);
@@ -40,20 +46,15 @@ PGconn* Connect(const std::string& server, const std::string& context) {
     throw QbError(kErrStoreBase + 14, context + ": the PostgreSQL connection string in qbcgi.cfg is not valid");
   }
   std::vector<const char*> keys, values;
-  std::string options = "-c lock_timeout=15s";
   bool timeoutGiven = false;
   for (const PQconninfoOption* o = parsed; o->keyword != nullptr; ++o) {
     if (o->val == nullptr) continue;
-    if (std::strcmp(o->keyword, "options") == 0) {
-      options.append(" ").append(o->val);
-      continue;
-    }
     timeoutGiven |= std::strcmp(o->keyword, "connect_timeout") == 0;
     keys.push_back(o->keyword);
     values.push_back(o->val);
   }
-  keys.insert(keys.end(), {"options", "fallback_application_name"});
-  values.insert(values.end(), {options.c_str(), "quaybill"});
+  keys.push_back("fallback_application_name");
+  values.push_back("quaybill");
   if (!timeoutGiven) {
     keys.push_back("connect_timeout");
     values.push_back("10");
