@@ -114,7 +114,7 @@ int main(int argc, char **argv) {
           "AND id > coalesce(qb_id($2), 0) ORDER BY id LIMIT 101";
     params = 2; /* the listing's start is empty: from the first ad */
   } else if (strcmp(query, "all") == 0) {
-    sql = "SELECT * FROM qb ORDER BY id";
+    sql = "SELECT * FROM qb ORDER BY id LIMIT 101";
     limit = 100;
   } else if (strcmp(query, "seller") == 0) {
     sql = "SELECT * FROM qb WHERE qb_fold(btrim(name, ' '::bytea)) = qb_fold(btrim($1, ' '::bytea)) ORDER BY id";

@@ -218,7 +218,7 @@ def build_section(outdir, results_text, program, ads):
                  "for byte" % (first_line(os.path.join(outdir, "postgres-version")) or "?", big))
     if pooled:
         lines.append("- pgbouncer: %s, on a unix socket, `pool_mode = transaction`, `auth_type = trust`, "
-                     "`default_pool_size = 20`, `ignore_startup_parameters = options`" % (
+                     "`default_pool_size = 20`, otherwise as installed" % (
                          first_line(os.path.join(outdir, "pgbouncer-version")) or "?"))
     lines.append("- load average (1 min) before the run: %s; at its end: %s" % (
         first_word(os.path.join(outdir, "loadavg-start")), first_word(os.path.join(outdir, "loadavg-end"))))
@@ -350,25 +350,13 @@ def pgbouncer_lines(outdir):
         page, _ = steps.get(key, ("?", ""))
         return "the page" if page == "page" else "an error page (%s)" % page
 
-    def shown(key):
-        text = steps.get(key, ("", "?"))[1] or "?"
-        return " ".join(text[text.find("FATAL:"):].split()) if "FATAL:" in text else text
-
     return [
-        "### pgbouncer and the board's session settings", "",
-        "The board opens each connection with `options=-c lock_timeout=15s` in the startup packet; its "
-        "write lock is `BEGIN; SELECT pg_advisory_xact_lock(...)` ... `COMMIT`, one transaction, and every "
-        "statement runs unnamed (no prepared statement outlives its transaction), so transaction pooling "
-        "keeps the lock and the statements on one server connection. Checked in this run, with the listing "
-        "page and `SHOW lock_timeout` through pgbouncer:", "",
-        "- pgbouncer as installed: the board gets %s; psql with the same options gets: %s" % (
-            page_text("plain"), shown("plain")),
-        "- with `ignore_startup_parameters = options`: the board gets %s, but the setting is dropped: "
-        "`SHOW lock_timeout` gives %s, so a request waiting for another's write lock would wait without "
-        "the board's 15 s limit, and never get error 3005" % (page_text("ignored"), shown("ignored")),
-        "- with the same and `ALTER ROLE qb SET lock_timeout = '15s'` (or `ALTER DATABASE ... SET`), "
-        "which a server connection takes when pgbouncer opens it: the board gets %s, `SHOW lock_timeout` "
-        "gives %s. The figures above were taken so." % (page_text("role"), shown("role")),
+        "### pgbouncer and the board's connections", "",
+        "The board sends no settings when it connects; its write lock is `BEGIN`, a `lock_timeout` of 15 s "
+        "for that transaction where none is set, `pg_advisory_xact_lock(...)` ... `COMMIT`, one transaction, "
+        "and every statement runs unnamed (no prepared statement outlives its transaction), so transaction "
+        "pooling keeps the lock, its time limit and the statements on one server connection. Checked in "
+        "this run through pgbouncer as installed: the category listing gets %s." % page_text("plain"),
         "",
     ]
 
@@ -426,12 +414,6 @@ def reading(cgi, wrk, recorded, pooled):
         out.append("- The main page opens no store: the same program does the same work on both sites, so "
                    "its two figures (%+.0f µs apart) show how far two cases of equal work drift apart in this "
                    "run." % (main_pg["mean"] - main_lite["mean"]))
-    all_pg, list_pg = cgi.get("floor_all@pg"), cgi.get("floor_list@pg")
-    if all_pg and list_pg and all_pg["mean"] > 3 * list_pg["mean"]:
-        out.append("- SHOWALL's PostgreSQL query (`SELECT * FROM qb ORDER BY id`) has no LIMIT, and libpq "
-                   "takes a result whole: the page and its floor receive every one of the table's rows to "
-                   "show 100; its floor takes %.0f µs against %.0f µs for the 50-row category query." % (
-                       all_pg["mean"], list_pg["mean"]))
     served = []
     for page in WRK_PAGES:
         figures = [(wrk.get("%s@%s" % (page, store)) or {}).get("rps") for store in ("sqlite", "pg", "pgbouncer")]
