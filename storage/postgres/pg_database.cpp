@@ -16,6 +16,10 @@
 #include "storage/postgres/pg_error.h"
 #include "storage/postgres/pg_schema.h"
 
+// In the static program, OpenSSL's probe of the CPU waits for the first
+// connection (gateway/static/openssl_cpu_setup.c); elsewhere it is absent.
+extern "C" void QbSetUpOpenSslCpu() __attribute__((weak));
+
 namespace qb {
 namespace {
 
@@ -61,6 +65,7 @@ PGconn* Connect(const std::string& server, const std::string& context) {
   }
   keys.push_back(nullptr);
   values.push_back(nullptr);
+  if (QbSetUpOpenSslCpu != nullptr) QbSetUpOpenSslCpu();
   PGconn* conn = PQconnectdbParams(keys.data(), values.data(), 0);
   PQconninfoFree(parsed);
   if (PQstatus(conn) != CONNECTION_OK) {
