@@ -165,7 +165,7 @@ TEST_P(OnEachStore, RecordsetsAndTheirClosingRules) {
   table->SetField("Name", "Ann");
   table->SetField("desc", "Brass");
   table->Update();
-  AddAd(site, *db, {{"Name", "Ann"}, {"Price", "7"}});
+  AddAd(site, *db, {{"Name", "Ann"}, {"Price", "7"}, {"Expire", "1999-12-31"}});  // a day before 2000: stored negative
   sellers->SetParameter("pName", "ANN");
   auto ads = sellers->OpenRecordset();
   std::string name = "Desc";  // one buffer holding one name after another
@@ -175,6 +175,7 @@ TEST_P(OnEachStore, RecordsetsAndTheirClosingRules) {
   EXPECT_FALSE(ads->FieldIsNull("ID"));
   ads->MoveNext();
   EXPECT_EQ(ads->Field(name), "7");
+  EXPECT_EQ(ads->Field("Expire"), "1999-12-31");
   EXPECT_TRUE(ads->FieldIsNull("DESC"));
   EXPECT_EQ(Raised([&] { db->CreateQueryDef("SELECT Item FROM QB")->OpenRecordset()->Edit(); }).first,
             kErrItemNotFound);  // an edit must know its ad
@@ -197,6 +198,10 @@ TEST_P(OnEachStore, RecordsetsAndTheirClosingRules) {
   EXPECT_EQ(Raised([&] { db->Close(); }).first, kErrObjectClosed);
   site.Query("DELETE FROM QB WHERE ID = 1");  // no lock is left behind
   auto again = db->Reopen();
+  auto closedTable = again->OpenTable("QB");  // an ad begun, then the recordset closed: nothing is added
+  closedTable->AddNew();
+  closedTable->Close();
+  EXPECT_EQ(Raised([&] { closedTable->Update(); }).first, kErrObjectClosed);
   EXPECT_EQ(Rows(*again, kShowAll), Texts{"2"});
   DatabaseSlots slots;
   slots.database = std::move(again);
