@@ -199,20 +199,16 @@ class PgSession {
     }
     return result;
   }
-  void Exec(const char* sql, const std::string& what) const {
+  // Runs `sql` (one or more statements, no values); the command tag of the
+  // last, or the error of `what`.
+  std::string Exec(const char* sql, const std::string& what) const {
     PGconn* conn = Use();
-    PGresult* result = PQexec(conn, sql);
-    const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK || PQresultStatus(result) == PGRES_TUPLES_OK;
-    // COMMIT of a transaction that failed rolls it back, and says so.
-    const bool rolledBack = ok && std::strcmp(PQcmdStatus(result), "ROLLBACK") == 0 && std::strcmp(sql, "COMMIT") == 0;
-    if (ok && !rolledBack) {
-      PQclear(result);
-      return;
+    PgResult result(PQexec(conn, sql));
+    const ExecStatusType status = PQresultStatus(result.Get());
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+      throw PgStatementError(conn, result.Get(), what + " in PostgreSQL");
     }
-    QbError error = rolledBack ? QbError(kErrStoreBase + 1, what + " in PostgreSQL: the transaction was rolled back")
-                               : PgStatementError(conn, result, what + " in PostgreSQL");
-    PQclear(result);
-    throw error;
+    return PQcmdStatus(result.Get());
   }
 
  private:
@@ -244,7 +240,7 @@ std::unique_ptr<PgDatabase> PgDatabase::Open(const std::string& server, KeptStor
     // The check of the schema is the connection's first use: a server that
     // restarted since the last request fails it, and is connected to afresh.
     try {
-      if (!pgschema::IsCurrent(conn, context)) pgschema::MakeCurrent(conn, context);
+      pgschema::EnsureCurrent(conn, context);
       return std::unique_ptr<PgDatabase>(new PgDatabase(conn, server, kept));
     } catch (const QbError&) {
       if (PQstatus(conn) != CONNECTION_BAD) {
@@ -256,7 +252,7 @@ std::unique_ptr<PgDatabase> PgDatabase::Open(const std::string& server, KeptStor
   }
   std::unique_ptr<PgDatabase> db(new PgDatabase(Connect(server, context), server, kept));
   PGconn* conn = db->session_->Use();
-  if (!pgschema::IsCurrent(conn, context)) pgschema::MakeCurrent(conn, context);
+  pgschema::EnsureCurrent(conn, context);
   return db;
 }
 
@@ -336,7 +332,12 @@ void PgDatabase::ForEachRow(const StoreSql& sql, std::span<const SqlValue> value
 
 void PgDatabase::BeginWrite() { session_->Exec(kBeginWriteSql, "Locking the ad store"); }
 
-void PgDatabase::CommitWrite() { session_->Exec("COMMIT", "Storing a change"); }
+void PgDatabase::CommitWrite() {
+  // COMMIT of a transaction that failed rolls it back, and says so.
+  if (session_->Exec("COMMIT", "Storing a change") == "ROLLBACK") {
+    throw QbError(kErrStoreBase + 1, "Storing a change in PostgreSQL: the transaction was rolled back");
+  }
+}
 
 void PgDatabase::RollbackWrite() noexcept {
   if (!session_->IsOpen()) return;  // closing rolled it back

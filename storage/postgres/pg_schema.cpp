@@ -94,9 +94,8 @@ int ReadVersion(PGconn* conn, const std::string& context) {
 
 }  // namespace
 
-bool IsCurrent(PGconn* conn, const std::string& context) { return ReadVersion(conn, context) >= kVersion; }
-
-void MakeCurrent(PGconn* conn, const std::string& context) {
+void EnsureCurrent(PGconn* conn, const std::string& context) {
+  if (ReadVersion(conn, context) >= kVersion) return;
   Exec(conn, "BEGIN", PGRES_COMMAND_OK, context);
   try {
     Exec(conn, kLockSql, PGRES_TUPLES_OK, context);

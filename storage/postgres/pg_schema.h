@@ -12,12 +12,11 @@ namespace qb::pgschema {
 // Kept in the comment of table qb. A store made by a newer build is left as it is.
 inline constexpr int kVersion = 1;
 
-// Whether the store is current: one read. Raises QbError when the server
-// cannot answer (the caller may then connect afresh).
-bool IsCurrent(pg_conn* conn, const std::string& context);
-// Brings the store to kVersion. Safe when many processes, on many hosts,
-// open a new store at once: they take turns on an advisory lock, and each
-// looks again once it has the lock.
-void MakeCurrent(pg_conn* conn, const std::string& context);
+// Brings the store to kVersion; a current store costs one read. Safe when
+// many processes, on many hosts, open a new store at once: they take turns
+// on an advisory lock, and each looks again once it has the lock. Raises
+// QbError when the server cannot answer (the caller may then connect
+// afresh).
+void EnsureCurrent(pg_conn* conn, const std::string& context);
 
 }  // namespace qb::pgschema
