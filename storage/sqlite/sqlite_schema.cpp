@@ -7,6 +7,7 @@
 
 #include "storage/ad_dates.h"
 #include "storage/ad_record.h"
+#include "storage/database.h"
 #include "storage/sqlite/sqlite_helpers.h"
 
 namespace qb::schema {
@@ -126,9 +127,7 @@ void EnsureCurrent(sqlite3* db, const std::string& context) {
     // A store that cannot be written here (a read-only site, or a file an
     // outside tool made read-only) can still be read: the indexes only make
     // it faster. Writes then fail with their own clear error.
-    const int rc = e.Number() - kErrStoreBase;
-    const bool cannotWrite = rc == SQLITE_READONLY || rc == SQLITE_CANTOPEN || rc == SQLITE_PERM;
-    if (!cannotWrite || !HasAdTable(db)) throw;
+    if (!CannotWriteStore(e) || !HasAdTable(db)) throw;
   }
 }
 
