@@ -72,20 +72,30 @@ bool Confirmed(const std::vector<std::int64_t>& ids, Invocation& inv) {
   return answer == "Y" || answer == "YES";
 }
 
-void DeleteAds(const std::vector<std::int64_t>& ids, const FilterOptions& options, bool yes, Invocation& inv) {
+void DeleteAds(const std::vector<std::int64_t>& ids, const FilterOptions& options, bool all, bool yes,
+               Invocation& inv) {
   const maintenance::AdFilter filter = MakeFilter(options, inv);
-  if (ids.empty() == filter.Empty()) {
-    throw CLI::ValidationError("delete", ids.empty() ? "give the IDs of the ads to delete, or filter options"
-                                                     : "give either IDs or filter options, not both");
+  const bool byIds = !ids.empty();
+  if (byIds == (all || !filter.Empty())) {
+    throw CLI::ValidationError("delete", byIds ? "give either IDs or filter options, not both"
+                                               : "give the IDs of the ads to delete, or filter options "
+                                                 "(--all for every ad)");
   }
   const std::unique_ptr<Database> db = OpenSiteStore(inv);
   std::vector<std::int64_t> chosen = ids;
-  if (!filter.Empty()) {
+  if (!byIds) {
     // Exactly the ads counted are deleted, not ads placed since.
     chosen = maintenance::MatchingIds(*db, filter, inv.today);
     if (chosen.empty()) {
       inv.out << "No ads match; nothing deleted.\n";
       return;
+    }
+    // Filters that happen to choose every ad (a category pattern "%", a day
+    // long past) empty the board only when the operator says so.
+    const long long stored = maintenance::CountMatching(*db, {}, inv.today);
+    if (!all && static_cast<long long>(chosen.size()) >= stored) {
+      throw CLI::ValidationError("delete", "the filters choose every ad in the store (" + Counted(stored, "ad") +
+                                               "); give --all as well to delete them all");
     }
     if (!yes && !Confirmed(chosen, inv)) {
       inv.err << "Nothing deleted.\n";
@@ -98,7 +108,7 @@ void DeleteAds(const std::vector<std::int64_t>& ids, const FilterOptions& option
   inv.out << "Deleted " << deleted << (deleted == 1 ? " ad.\n" : " ads.\n");
   // A matched ad that its seller deleted meanwhile is gone all the same; an
   // ID given that names no ad is the operator's mistake.
-  if (!filter.Empty()) return;
+  if (!byIds) return;
   for (const std::int64_t id : missing) inv.err << "qbadmin: ad " << id << " not found\n";
   if (!missing.empty()) inv.status = 1;
 }
@@ -175,13 +185,15 @@ void AddAdCommands(CLI::App& app, Invocation& inv) {
 
   const auto ids = std::make_shared<std::vector<std::int64_t>>();
   const auto deleteFilters = std::make_shared<FilterOptions>();
+  const auto all = std::make_shared<bool>(false);
   const auto yes = std::make_shared<bool>(false);
   CLI::App* del = app.add_subcommand(
       "delete", "Delete ads by ID, or those the filter options choose (asking first, unless --yes)");
   del->add_option("ID", *ids, "IDs of the ads to delete");
   AddFilterOptions(*del, *deleteFilters);
+  del->add_flag("--all", *all, "delete every ad: without filters, or with filters that choose them all");
   del->add_flag("-y,--yes", *yes, "delete what the filter chooses without asking");
-  del->callback([ids, deleteFilters, yes, &inv] { DeleteAds(*ids, *deleteFilters, *yes, inv); });
+  del->callback([ids, deleteFilters, all, yes, &inv] { DeleteAds(*ids, *deleteFilters, *all, *yes, inv); });
 
   CLI::App* purge = app.add_subcommand("purge", "Delete the expired ads now, as a category page does (for cron)");
   purge->callback([&inv] {

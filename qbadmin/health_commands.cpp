@@ -6,11 +6,39 @@
 #include "postdata/site_lists.h"
 #include "qbadmin/commands.h"
 #include "qbadmin/output_formats.h"
+#include "qbadmin/stored_password.h"
 
 namespace qb::admin {
 namespace {
 
 constexpr int kStatsDays = 30;
+
+// Stored passwords that no seller can type are a problem. An ad without a
+// password is only noted: the board has always stored some (every field of
+// the form left empty), it refuses them now, and they unlock for no one,
+// which is what an operator who clears a password means. Returns the problem,
+// or "" when every password can be typed; writes the note itself.
+std::string CheckPasswords(Database& db, const std::string& store, Invocation& inv) {
+  long long untypable = 0, none = 0;
+  std::string firstUntypable, firstNone;
+  maintenance::ForEachAd(db, {}, inv.today, [&](const maintenance::AdRow& ad) {
+    const StoredPassword kind = ClassifyPassword(ad.values[10]);
+    if (kind == StoredPassword::kTypable) return;
+    const bool isNone = kind == StoredPassword::kNone;
+    if ((isNone ? none : untypable)++ == 0) (isNone ? firstNone : firstUntypable) = ad.values[0].value_or("");
+  });
+  const auto among = [](long long count, const std::string& first) {
+    return Counted(count, "ad") + " (ad " + first + (count == 1 ? ") has" : " among them) have");
+  };
+  if (none > 0) {
+    inv.out << "note     " << store << ": " << among(none, firstNone) << " no password, so no one can unlock "
+            << (none == 1 ? "it" : "them") << "; qbadmin password ID sets one\n";
+  }
+  if (untypable == 0) return {};
+  return store + ": " + among(untypable, firstUntypable) +
+         " a password with lower-case letters, which no one can type (the board upper-cases what is typed); "
+         "qbadmin password ID sets a new one";
+}
 
 // Reads the site's files as a page does and checks the store; reports each
 // finding as a line, and sets status 1 unless all is well.
@@ -63,12 +91,15 @@ void CheckSite(Invocation& inv) {
     if (categoriesRead && found.empty()) {
       const std::vector<std::string> names(req->CategoryList.begin() + 1, req->CategoryList.end());
       if (const long long unlisted = maintenance::CountUnlisted(*db, names)) {
-        inv.out << "note     " << store << ": " << unlisted
-                << " ads are in no category of cat.lst; only the all-ads listing shows them\n";
+        inv.out << "note     " << store << ": " << Counted(unlisted, "ad") << (unlisted == 1 ? " is" : " are")
+                << " in no category of cat.lst; only the all-ads listing shows them\n";
       }
     }
+    if (const std::string problem = found.empty() ? CheckPasswords(*db, store, inv) : ""; !problem.empty()) {
+      report(false, problem);
+    }
   }
-  inv.out << (problems == 0 ? "All is well.\n" : std::to_string(problems) + " problems.\n");
+  inv.out << (problems == 0 ? "All is well.\n" : Counted(problems, "problem") + ".\n");
   if (problems > 0) inv.status = 1;
 }
 

@@ -40,6 +40,10 @@ std::string DisplayText(std::string_view text, std::size_t maxWidth) {
   return shown.substr(0, cut) + "...";
 }
 
+std::string Counted(long long count, std::string_view noun) {
+  return std::to_string(count) + ' ' + std::string(noun) + (count == 1 ? "" : "s");
+}
+
 void WriteTable(std::ostream& out, const std::vector<std::string>& header,
                 const std::vector<std::vector<std::string>>& rows) {
   std::vector<std::size_t> widths;

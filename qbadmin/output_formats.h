@@ -21,6 +21,9 @@ namespace qb::admin {
 // marks a cut); 0 means no limit.
 std::string DisplayText(std::string_view text, std::size_t maxWidth = 0);
 
+// A count with its noun: "1 ad", "2 ads" (plural by an added "s").
+std::string Counted(long long count, std::string_view noun);
+
 // Rows of cells under a header, each column as wide as its widest cell.
 void WriteTable(std::ostream& out, const std::vector<std::string>& header,
                 const std::vector<std::vector<std::string>>& rows);

@@ -8,6 +8,9 @@
 #include "gateway/qb_error.h"
 #include "qbadmin/ad_csv.h"
 #include "qbadmin/commands.h"
+#include "qbadmin/output_file.h"
+#include "qbadmin/output_formats.h"
+#include "qbadmin/stored_password.h"
 
 namespace qb::admin {
 namespace {
@@ -18,12 +21,16 @@ QbError FileError(const std::string& file, const std::string& what) {
 
 // Exports to FILE.part and renames it when complete, so that FILE is never
 // a cut-short export; "-" writes to standard output.
-void ExportAds(const std::string& file, Invocation& inv) {
-  const std::unique_ptr<Database> db = OpenSiteStore(inv);
+void ExportAds(const std::string& file, bool replace, Invocation& inv) {
   const bool toStdout = file == "-";
+  if (!toStdout) CheckOutputFile(file, replace, "export", inv);
+  const std::unique_ptr<Database> db = OpenSiteStore(inv);
   const std::string part = file + ".part";
   std::ofstream stream;
   if (!toStdout) {
+    const OwnerOnlyFiles ownerOnly;
+    std::error_code ignored;
+    std::filesystem::remove(part, ignored);
     stream.open(part, std::ios::binary | std::ios::trunc);
     if (!stream) throw FileError(file, "cannot be written");
   }
@@ -45,7 +52,7 @@ void ExportAds(const std::string& file, Invocation& inv) {
     }
   }
   if (!out && toStdout) throw FileError("standard output", "writing the export failed");
-  inv.err << "Exported " << count << (count == 1 ? " ad" : " ads") << " to " << file << ".\n";
+  inv.err << "Exported " << Counted(count, "ad") << " to " << file << ".\n";
 }
 
 std::string ReadWholeFile(const std::string& file, Invocation& inv) {
@@ -82,21 +89,25 @@ void ImportAds(const std::string& file, bool renumber, Invocation& inv) {
     if (!expire || !ParseIsoDate(*expire)) {
       throw fault("ad " + id + ": Expire \"" + expire.value_or("") + "\" is not a day written YYYY-MM-DD");
     }
+    if (ClassifyPassword(row.ad.values[10]) == StoredPassword::kUntypable) {
+      throw fault("ad " + id + ": its Password has lower-case letters, which no one can type (the board upper-cases "
+                  "what is typed); upper-case it in the file");
+    }
     ads.push_back(std::move(row.ad));
   }
   const std::unique_ptr<Database> db = OpenSiteStore(inv, true);
   maintenance::ImportAds(*db, ads, renumber);
-  inv.out << "Imported " << ads.size() << (ads.size() == 1 ? " ad" : " ads")
+  inv.out << "Imported " << Counted(static_cast<long long>(ads.size()), "ad")
           << (renumber ? " with new IDs.\n" : ".\n");
 }
 
-void BackUp(const std::string& file, Invocation& inv) {
+void BackUp(const std::string& file, bool replace, Invocation& inv) {
+  CheckOutputFile(file, replace, "backup", inv);
   const std::unique_ptr<Database> db = OpenSiteStore(inv);
-  std::error_code ignored;
-  if (std::filesystem::equivalent(file, std::filesystem::path(inv.siteDir) / "qb.db", ignored)) {
-    throw FileError(file, "is the store itself");
+  {
+    const OwnerOnlyFiles ownerOnly;
+    maintenance::BackupStore(*db, file);
   }
-  maintenance::BackupStore(*db, file);
   inv.out << "Backed up the store to " << file << " (" << std::filesystem::file_size(file) << " bytes).\n";
 }
 
@@ -106,8 +117,10 @@ void AddTransferCommands(CLI::App& app, Invocation& inv) {
   const auto exportFile = std::make_shared<std::string>();
   CLI::App* exportCommand = app.add_subcommand(
       "export", "Write every column of every ad to FILE as CSV with a header row (- for standard output)");
-  exportCommand->add_option("FILE", *exportFile, "the CSV file to write")->required();
-  exportCommand->callback([exportFile, &inv] { ExportAds(*exportFile, inv); });
+  const auto exportForce = std::make_shared<bool>(false);
+  exportCommand->add_option("FILE", *exportFile, "the CSV file to write (mode 0600)")->required();
+  exportCommand->add_flag("--force", *exportForce, "replace FILE when it exists");
+  exportCommand->callback([exportFile, exportForce, &inv] { ExportAds(*exportFile, *exportForce, inv); });
 
   const auto importFile = std::make_shared<std::string>();
   const auto renumber = std::make_shared<bool>(false);
@@ -119,8 +132,10 @@ void AddTransferCommands(CLI::App& app, Invocation& inv) {
 
   const auto backupFile = std::make_shared<std::string>();
   CLI::App* backup = app.add_subcommand("backup", "Copy the store to FILE, consistently, while the site serves");
-  backup->add_option("FILE", *backupFile, "the copy to write (replaced when it exists)")->required();
-  backup->callback([backupFile, &inv] { BackUp(*backupFile, inv); });
+  const auto backupForce = std::make_shared<bool>(false);
+  backup->add_option("FILE", *backupFile, "the copy to write (mode 0600)")->required();
+  backup->add_flag("--force", *backupForce, "replace FILE when it exists");
+  backup->callback([backupFile, backupForce, &inv] { BackUp(*backupFile, *backupForce, inv); });
 }
 
 }  // namespace qb::admin

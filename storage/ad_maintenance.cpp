@@ -353,8 +353,10 @@ std::vector<std::string> CheckStore(Database& db) {
       }
     });
     if (badExpire > 0) {
-      problems.push_back("data: " + std::to_string(badExpire) + " ads (ad " + example +
-                         " among them) have an Expire that is not a YYYY-MM-DD date and are never purged");
+      const bool one = badExpire == 1;
+      problems.push_back("data: " + std::to_string(badExpire) + (one ? " ad (ad " : " ads (ad ") + example +
+                         (one ? ") has" : " among them) have") + " an Expire that is not a YYYY-MM-DD date and " +
+                         (one ? "is" : "are") + " never purged");
     }
   }
   return problems;

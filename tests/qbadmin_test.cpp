@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "support/harness.h"
@@ -44,7 +45,7 @@ struct Row {
   int status;
   std::string out, err;  // substrings; out "=..." is the exact output
   std::string query = kIds, after = "1,2,3,4";  // the store afterwards
-  std::string before = "";                      // SQL run on the store first
+  std::string before = "";                      // SQL run on the store first ({site} too)
   std::optional<Store> only = std::nullopt;     // a row of one store's SQL or commands
 };
 
@@ -54,6 +55,7 @@ const Row kRows[] = {
     {{"list", "--expired", "--format", "csv"}, "", 0, "=" + kHeader + kAd3, ""},
     {{"list", "--email", "EXAMPLE.ORG", "--address", "10.0.0.4", "--since", "2024-01-01"}, "", 0, "1 ad\n", ""},
     {{"list", "--since", "2024-02-30"}, "", 2, "", "expected a day as YYYY-MM-DD"},
+    {{"list", "--seller", " "}, "", 2, "", "--seller: a filter needs a value that is not empty or blank"},
     {{"--site", "{site}/none", "list"}, "", 1, "", "{site}/none is not a board's site"},
     {{"show", "1"}, "", 0, "Desc:       two\\nlines, \"q\"\nPhone:", ""},
     {{"show", "9"}, "", 1, "", "qbadmin: Ad 9 not found\n"},
@@ -62,12 +64,22 @@ const Row kRows[] = {
     {{"delete", "--seller", "spam co"}, "yes\n", 0, "Deleted 2 ads.", "", kIds, "1,4"},
     {{"delete", "--expired", "--yes"}, "", 0, "=Deleted 1 ad.\n", "", kIds, "1,2,4"},
     {{"delete"}, "", 2, "", "give the IDs of the ads to delete, or filter options"},
+    {{"delete", "--email", "", "--yes"}, "", 2, "", "--email: a filter needs a value"},
+    {{"delete", "--category", "%", "--yes"}, "", 2, "", "the filters choose every ad in the store (4 ads); give --all"},
+    {{"delete", "--all"}, "y\n", 0, "=Deleted 4 ads.\n", "4 ads match (IDs 1 2 3 4)", kIds, "<null>"},
     {{"purge"}, "", 0, "=Purged 1 expired ad.\n", "", kIds, "1,2,4"},
     {{"password", "2"}, "n3w pw\r\n", 0, "", "", "SELECT Password FROM QB WHERE ID = 2", "N3W PW"},
     {{"password", "2"}, "123456789\n", 1, "", "1 to 8 characters", "SELECT Password FROM QB WHERE ID = 2", "PW2"},
     {{"password", "2", "--random"}, "", 0, "The new password of ad 2 is ", "",
      "SELECT Password GLOB '[A-Z2-9][A-Z2-9][A-Z2-9][A-Z2-9][A-Z2-9][A-Z2-9][A-Z2-9][A-Z2-9]' FROM QB WHERE ID = 2", "1", "", Store::kSqlite},
     {{"export", "-"}, "", 0, "=" + kExport, "Exported 4 ads to -."},
+    {{"export", "qb.db"}, "", 2, "", "export: qb.db is the site's file qb.db; qbadmin never writes onto"},
+    {{"export", "/proc/self/cwd/qbcgi.cfg"}, "", 2, "", "is the site's file qbcgi.cfg"},  // a symlink to the site
+    {{"backup", "{site}/./qb.db-wal"}, "", 2, "", "is the site's file qb.db-wal"},
+    {{"export", "{site}/old.csv"}, "", 2, "", "{site}/old.csv exists; give --force to replace it", kIds, "1,2,3,4",
+     "VACUUM INTO '{site}/old.csv'", Store::kSqlite},
+    {{"export", "--force", "{site}/old.csv"}, "", 0, "", "old.csv lies in the site directory, where the web server",
+     kIds, "1,2,3,4", "VACUUM INTO '{site}/old.csv'", Store::kSqlite},
     {{"import", "-"}, kExport, 1, "", "Ad 1 is already in the store; nothing was imported"},
     {{"import", "-", "--renumber"}, kExport, 0, "Imported 4 ads with new IDs.", "", kSameAsFirstFour, "4"},
     {{"import", "-"}, kExport, 0, "Imported 4 ads.", "", "INSERT INTO QB (Item) VALUES ('x') RETURNING ID", "5", "DELETE FROM QB"},
@@ -75,12 +87,18 @@ const Row kRows[] = {
     {{"import", "-"}, kHeader + "5,\"x\"y\r\n", 1, "", "line 2: text after the closing quote"},
     {{"import", "-"}, kExport + kAd1, 1, "", "line 7: ad 1 appears twice in the file"},
     {{"import", "-", "--renumber"}, kHeader + "9,,,,,,,,2099-02-30,,,,,\r\n", 1, "", "line 2: ad 9: Expire \"2099-02-30\""},
+    {{"import", "-", "--renumber"}, kHeader + kAd1 + "9,,,,,,,,2099-01-01,,\" pW9\",,,\r\n", 1, "",
+     "line 4: ad 9: its Password has lower-case letters"},
     {{"backup", "{site}/copy.db"}, "", 0, "Backed up the store to {site}/copy.db", "",
      "ATTACH '{site}/copy.db' AS copy; SELECT group_concat(ID) FROM (SELECT ID FROM copy.QB ORDER BY ID)", "1,2,3,4", "", Store::kSqlite},
     {{"backup", "{site}/copy.db"}, "", 1, "", "back them up with PostgreSQL's pg_dump", kIds, "1,2,3,4", "", Store::kPostgres},
-    {{"check"}, "", 0, "ok       qb.db: integrity, schema and expiry dates\nAll is well.\n", "", kIds, "1,2,3,4", "", Store::kSqlite},
+    {{"check"}, "", 0, "ok       qb.db: integrity, schema and expiry dates\nnote     qb.db: 1 ad (ad 3) has no password, so no "
+     "one can unlock it; qbadmin password ID sets one\nAll is well.\n", "", kIds, "1,2,3,4", "UPDATE QB SET Password = ' ' WHERE ID = 3",
+     Store::kSqlite},
     {{"check"}, "", 0, "ok       PostgreSQL: schema and expiry dates\nAll is well.\n", "", kIds, "1,2,3,4", "", Store::kPostgres},
-    {{"check"}, "", 1, "PROBLEM  qb.db: data: 1 ads (ad 4 among them) have an Expire", "", kIds, "1,2,3,4",
+    {{"check"}, "", 1, " (ad 2) has a password with lower-case letters, which no one can type (the board upper-cases what "
+     "is typed); qbadmin password ID sets a new one\n1 problem.\n", "", kIds, "1,2,3,4", "UPDATE qb SET password = 'Pw2' WHERE id = 2"},
+    {{"check"}, "", 1, "PROBLEM  qb.db: data: 1 ad (ad 4) has an Expire", "", kIds, "1,2,3,4",
      "UPDATE QB SET Expire = '4/1/2099' WHERE ID = 4", Store::kSqlite},
     {{"stats", "--format", "json"}, "", 0, "\"ads\": 4,\n  \"expired\": 1,\n  \"unlisted\": 0", ""},
 };
@@ -114,7 +132,7 @@ TEST_P(Qbadmin, CommandsAndTheirOutcomes) {
       site.Write("qb.db", "");
       site.Query(kSeed);
     }
-    if (!row.before.empty()) site.Query(row.before);
+    if (!row.before.empty()) site.Query(Replace(row.before, site.Dir()));
     std::vector<std::string> args;
     for (const std::string& a : row.args) args.push_back(Replace(a, site.Dir()));
     SCOPED_TRACE(args[0] + " " + (args.size() > 1 ? args[1] : ""));
@@ -125,6 +143,9 @@ TEST_P(Qbadmin, CommandsAndTheirOutcomes) {
         << run.output;
     EXPECT_NE(run.errors.find(Replace(row.err, site.Dir())), std::string::npos) << run.errors;
     EXPECT_EQ(site.Query(Replace(pg && row.query == kIds ? kPgIds : row.query, site.Dir())), row.after + "\n");
+    if ((args[0] == "export" || args[0] == "backup") && run.status == 0 && args.back() != "-") {
+      EXPECT_EQ(std::filesystem::status(args.back()).permissions(), std::filesystem::perms(0600));  // holds passwords
+    }
   }
 }
 INSTANTIATE_TEST_SUITE_P(Stores, Qbadmin, testing::Values(Store::kSqlite, Store::kPostgres),

@@ -1,0 +1,15 @@
+#include "qbadmin/stored_password.h"
+
+#include <algorithm>
+
+#include "postdata/text_utils.h"
+
+namespace qb::admin {
+
+StoredPassword ClassifyPassword(const std::optional<std::string>& password) {
+  if (!password || Trim(*password).empty()) return StoredPassword::kNone;
+  const bool lower = std::ranges::any_of(*password, [](char c) { return c >= 'a' && c <= 'z'; });
+  return lower ? StoredPassword::kUntypable : StoredPassword::kTypable;
+}
+
+}  // namespace qb::admin
