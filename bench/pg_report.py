@@ -318,7 +318,7 @@ def build_section(outdir, results_text, program, ads):
             row += " %s | %s |" % (pb, pb_lat)
             errors += e3
         lines.append(row + " %d |" % errors)
-    lines += ["", "Resident (FastCGI, two processes lighttpd starts, each keeping its connection), requests "
+    lines += ["", "Resident (FastCGI, eight processes lighttpd starts, each keeping its connection), requests "
               "per second:", ""]
     lines += ["| page | SQLite, bench/run | SQLite | PostgreSQL | PG / SQLite | PG latency | errors |",
               "|---|---:|---:|---:|---:|---:|---:|"]

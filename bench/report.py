@@ -385,7 +385,7 @@ def resident_verdicts(wrk):
 
 def resident_lines(wrk, wrk_row):
     lines = ["## Resident (FastCGI) through lighttpd with wrk (127.0.0.1, -t2 -c4)", ""]
-    lines += ["The same sites with the program resident: lighttpd starts two processes and passes them the "
+    lines += ["The same sites with the program resident: lighttpd starts eight processes and passes them the "
               "requests over FastCGI. The floor is a FastCGI hello program (libfcgi's accept loop writing a "
               "tiny page), served by the same lighttpd and loaded just before the site's pages.", ""]
     lines += ["| page |" + "".join(" req/s %s |" % format(n, ",") for n in SIZES) + " p50 | p90 | p99 | errors |",

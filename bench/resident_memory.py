@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Memory of the resident program over many requests: serves a site with the program resident behind
-lighttpd (two processes), sends it N requests of mixed pages (main page, category index and listing, all
+lighttpd (eight processes), sends it N requests of mixed pages (main page, category index and listing, all
 ads, new-ad form, seller lookup, edit page, placing an ad, a wrong password, error pages) from two clients,
 and prints the resident set size (VmRSS) of each program process every tenth of the way. The first part
 of the way fills SQLite's page cache (2 MiB at most per process) as the store grows; the run fails when a

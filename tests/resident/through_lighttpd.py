@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
-"""The program resident behind lighttpd (two processes it starts) writes the pages it writes as CGI, error page
+"""The program resident behind lighttpd (the processes it starts) writes the pages it writes as CGI, error page
 included, and logs; a store replaced, deleted or made read-only under it is found by the next request as a new
-process would find it. Exits 77 (skipped) without lighttpd, unless CI is set.  Usage: through_lighttpd.py QBCGI"""
-import contextlib, grp, os, pwd, shutil, socket, sqlite3, subprocess, sys, tempfile, time, urllib.parse, urllib.request
+process would find it; a listing is answered while writers wait for the store; nothing but the program and the
+banner images is served from the site directory. Exits 77 (skipped) without lighttpd, unless CI is set.
+Usage: through_lighttpd.py QBCGI"""
+import concurrent.futures, contextlib, grp, os, pwd, shutil, socket, sqlite3, struct, subprocess, sys, tempfile, time
+import urllib.error, urllib.parse, urllib.request
 
 FAILURES = []
 check = lambda what, ok: ok or FAILURES.append(what)  # noqa: E731
@@ -12,6 +15,13 @@ def fetch(port, query, form=None):
     data = form and urllib.parse.urlencode(form).encode()
     with urllib.request.urlopen("http://127.0.0.1:%d/qbcgi.exe?%s" % (port, query), data, timeout=30) as response:
         return response.read()
+
+
+def status(port, name):
+    try:
+        return urllib.request.urlopen("http://127.0.0.1:%d/%s" % (port, name), timeout=30).status
+    except urllib.error.HTTPError as error:
+        return error.code
 
 
 def as_cgi(site, query):
@@ -64,6 +74,26 @@ def main():
         check("a read-only store took an ad", b"attempt to write a readonly database" in fetch(port, "Action=ADD", ad))
         os.chmod(store, 0o644)
         check("a writable store again took no ad", b"Entered Successfully" in fetch(port, "Action=ADD", ad))
+        # Four writers wait for the store another connection holds for writing (as an import does): each holds a
+        # process until its turn, and a listing must still be answered by another.
+        tickets = lambda: struct.unpack("=Q", open(store + ".lock", "rb").read(8))[0]  # noqa: E731
+        with contextlib.closing(sqlite3.connect(store, isolation_level=None)) as holder, \
+                concurrent.futures.ThreadPoolExecutor(4) as pool:
+            holder.execute("BEGIN IMMEDIATE")
+            first, deadline = tickets(), time.monotonic() + 5
+            placing = [pool.submit(fetch, port, "Action=ADD", ad) for _ in range(4)]
+            while tickets() < first + 4 and time.monotonic() < deadline:  # until all four have queued
+                time.sleep(0.05)
+            start = time.monotonic()
+            check("a listing waited behind writers", b"Blue kayak" in fetch(port, "Action=List&Cat=2") and
+                  time.monotonic() - start < 3)
+            holder.execute("ROLLBACK")
+        check("a waiting writer placed no ad", all(b"Entered Successfully" in p.result() for p in placing))
+        stray = ("ads.csv", "qb.db.bak", "qbcgi.cfg.bak", "qbcgi.cfg~", "cat.lst.orig", "a.save", ".a.swp", "a.part")
+        for name in stray:
+            open(os.path.join(site, name), "w").close()
+        check("a file left in the site is served", all(status(port, name) == 403 for name in stray + ("qb.db",)))
+        check("a banner image is not served", status(port, "banners/harbour.svg") == 200)
     finally:
         server.terminate()
         log = server.communicate(timeout=30)[1].decode(errors="replace")
