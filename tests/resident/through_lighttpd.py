@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """The program resident behind lighttpd (two processes it starts) writes the pages it writes as CGI, error page
 included, and logs; a store replaced, deleted or made read-only under it is found by the next request as a new
-process would find it. Exits 77 (skipped) without lighttpd, unless CI is set.  Usage: through_lighttpd.py QBCGI"""
-import contextlib, grp, os, pwd, shutil, socket, sqlite3, subprocess, sys, tempfile, time, urllib.parse, urllib.request
+process would find it; large bodies, read or not, are read to their end before the connection closes, so lighttpd
+logs no broken connection. Exits 77 (skipped) without lighttpd, unless CI is set.  Usage: through_lighttpd.py QBCGI"""
+import concurrent.futures, contextlib, grp, http.client, os, pwd, shutil, socket, sqlite3, subprocess, sys, tempfile
+import time, urllib.parse, urllib.request
 
 FAILURES = []
 check = lambda what, ok: ok or FAILURES.append(what)  # noqa: E731
@@ -12,6 +14,18 @@ def fetch(port, query, form=None):
     data = form and urllib.parse.urlencode(form).encode()
     with urllib.request.urlopen("http://127.0.0.1:%d/qbcgi.exe?%s" % (port, query), data, timeout=30) as response:
         return response.read()
+
+
+def large(port, method, body):
+    """A request with a large body; true when the page came (a refusal for the ADD, the main page for the PUT)."""
+    conn = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
+    try:
+        conn.request(method, "/qbcgi.exe?action=Main", body, {"Content-Type": "application/x-www-form-urlencoded"})
+        return b"</HTML>" in conn.getresponse().read().upper()
+    except (OSError, http.client.HTTPException):
+        return False
+    finally:
+        conn.close()
 
 
 def as_cgi(site, query):
@@ -64,10 +78,15 @@ def main():
         check("a read-only store took an ad", b"attempt to write a readonly database" in fetch(port, "Action=ADD", ad))
         os.chmod(store, 0o644)
         check("a writable store again took no ad", b"Entered Successfully" in fetch(port, "Action=ADD", ad))
+        # An ADD whose description is far too long (refused; its body read whole) and a PUT the page does not read.
+        calls = [("POST", b"Action=ADD&Password=pw&Desc=" + b"d" * 500000), ("PUT", b"x" * 500000)] * 40
+        with concurrent.futures.ThreadPoolExecutor(4) as pool:
+            check("a large request got no page", all(pool.map(lambda call: large(port, *call), calls)))
     finally:
         server.terminate()
         log = server.communicate(timeout=30)[1].decode(errors="replace")
     check("the error page was not logged", "error 9: Subscript out of range: there is no category 9" in log)
+    check("a connection closed with the request unread", "perhaps the gw process died" not in log)
     print(log + "".join("FAILED: %s\n" % f for f in FAILURES) +
           "through_lighttpd: " + ("FAILED; site kept in " + work if FAILURES else "passed"))
     FAILURES or shutil.rmtree(work, ignore_errors=True)
