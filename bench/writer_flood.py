@@ -10,15 +10,21 @@ page with its error number, or any page that speaks of a locked or busy store) o
 times, then checks the store: every confirmed ad stored, no ad stored whose placing got an error
 page, PRAGMA integrity_check ok.
 
+With --mixed, half of the clients place ads as above while the other half work on ads of their own,
+as sellers do: each places an ad, finds its ID by its seller name (Action=Getedit), unlocks it
+(Action=Edit), updates it, unlocks and updates it again, deletes it, and starts over. At the end
+every editor's last confirmed Item is stored under its ID and every confirmed delete is gone.
+
 With --delete-race, 3 clients place ads while 3 others keep posting Action=Delete with a wrong
 password for the IDs the next ads will get (the highest stored ID + 1, + 2, + 3, read from the
 store before each round); no delete may succeed and no confirmed ad may be missing at the end.
 
     bench/writer_flood.py [--clients 32] [--seconds 20] [--port N] [--program build/qbcgi]
+    bench/writer_flood.py --mixed --clients 200 [--seconds 20]
     bench/writer_flood.py --delete-race [--seconds 20]
 
-Needs lighttpd and a built qbcgi (cmake --build build). Exits 1 when an ad was lost, a delete
-succeeded, the store is damaged, or any answer was an error page, another page, or none at all.
+Needs lighttpd and a built qbcgi (cmake --build build). Exits 1 when an ad was lost (or an
+update or delete confirmed but not stored), a delete with a wrong password succeeded, the store is damaged, or any answer was an error page, another page, or none at all.
 """
 import argparse, collections, http.client, os, re, shutil, socket, sqlite3, subprocess, sys
 import tempfile, threading, time, urllib.parse
@@ -52,6 +58,7 @@ class Flood:
         self.port, self.deadline = port, deadline
         self.lock = threading.Lock()
         self.counts, self.confirmed, self.refused, self.times = collections.Counter(), [], [], []
+        self.edited = {}
 
     def placer(self, n):
         client, i = Client(self.port), 0
@@ -67,6 +74,48 @@ class Flood:
                 self.times.append(time.monotonic() - started)
                 self.counts[kind] += 1
                 (self.confirmed if kind == "confirmed" else self.refused if kind == "error page" else []).append(item)
+
+    def count(self, what, text, failure, done):
+        """Counts one answer of an editor; true when it confirmed what was asked (`done` in it)."""
+        kind = ("confirmed" if done in text else "error page" if ERROR_PAGE.search(text) else
+                "failure: " + (failure or "other page"))
+        with self.lock:
+            self.counts[what + ": " + kind] += 1
+        return kind == "confirmed"
+
+    def editor(self, n):
+        """Places an ad of its own, then unlocks, updates and deletes it, over and over. Keeps in
+        self.edited what it was last told each of its ads holds (None: deleted)."""
+        client, cycle, name, pw = Client(self.port), 0, "editor %d" % n, "ed%d" % n
+        while time.monotonic() < self.deadline:
+            cycle += 1
+            item = "edit-%d-%d" % (n, cycle)
+            text, failure = client.post("Action=ADD", {"Category": "Pets", "Item": item, "Name": name,
+                                                       "Password": pw, "Desc": "y" * 200})
+            if not self.count("place", text, failure, CONFIRMED):
+                continue
+            text, failure = client.post("Action=Getedit", {"Name": name})
+            ids = [int(i) for i in re.findall(r"Action=Getpw&ID=(\d+)", text)]
+            if not self.count("lookup", text, failure, "Action=Getpw&ID=") or not ids:
+                continue
+            ad = max(ids)
+            with self.lock:
+                self.edited[ad] = item
+            for step in (1, 2):
+                if time.monotonic() >= self.deadline:
+                    return
+                text, failure = client.post("Action=Edit", {"ID": str(ad), "pw": pw})
+                self.count("unlock", text, failure, "<textarea")
+                item = "edit-%d-%d-%d" % (n, cycle, step)
+                text, failure = client.post("Action=Update", {"ID": str(ad), "pw": pw, "Item": item,
+                                                              "Category": "Pets", "Desc": "z" * 200})
+                if self.count("update", text, failure, "was Updated successfully"):
+                    with self.lock:
+                        self.edited[ad] = item
+            text, failure = client.post("Action=Delete", {"ID": str(ad), "pw": pw, "Item": item})
+            if self.count("delete", text, failure, "was deleted successfully"):
+                with self.lock:
+                    self.edited[ad] = None
 
     def deleter(self, n, db_path):
         client, db = Client(self.port), sqlite3.connect("file:%s?mode=ro" % db_path, uri=True, timeout=30)
@@ -98,8 +147,10 @@ def main():
     parser.add_argument("--port", type=int, default=0, help="default: a free one")
     parser.add_argument("--program", default=os.path.join(ROOT, "build", "qbcgi"))
     parser.add_argument("--delete-race", action="store_true")
+    parser.add_argument("--mixed", action="store_true", help="half the clients edit and delete their own ads")
     args = parser.parse_args()
-    placers = 3 if args.delete_race else args.clients
+    editors = args.clients // 2 if args.mixed else 0
+    placers = 3 if args.delete_race else args.clients - editors
     work = tempfile.mkdtemp(prefix="qb-flood-")
     site, port, log_path = os.path.join(work, "site"), args.port or free_port(), os.path.join(work, "lighttpd.log")
     db_path = os.path.join(site, "qb.db")
@@ -118,6 +169,7 @@ def main():
         threads = [threading.Thread(target=flood.placer, args=(n,)) for n in range(placers)]
         if args.delete_race:
             threads += [threading.Thread(target=flood.deleter, args=(n, db_path)) for n in range(3)]
+        threads += [threading.Thread(target=flood.editor, args=(n,)) for n in range(editors)]
         started = time.monotonic()
         for t in threads:
             t.start()
@@ -131,23 +183,33 @@ def main():
     with sqlite3.connect(db_path) as db:
         integrity = db.execute("PRAGMA integrity_check").fetchall()
         stored = {row[0] for row in db.execute("SELECT Item FROM QB")}
+        by_id = dict(db.execute("SELECT ID, Item FROM QB"))
     lost = [item for item in flood.confirmed if item not in stored]
+    # An editor's ad holds what its last confirmed change gave it; a confirmed delete left nothing.
+    # An answer that was no confirmation may or may not have been stored, so only IDs whose last
+    # change was confirmed count: the editors stop after a confirmation or an error page alike.
+    edits_lost = [(ad, item, by_id.get(ad)) for ad, item in flood.edited.items() if by_id.get(ad) != item]
     refused_but_stored = [item for item in flood.refused if item in stored]
     with open(log_path, "rb") as f:
         logged = len(re.findall(rb"qbcgi: action", f.read()))
     times = sorted(flood.times) or [0.0]
     print("%s: %d placing clients%s, %.1f s" % ("delete race" if args.delete_race else "writer flood", placers,
-                                                " + 3 deleting" if args.delete_race else "", spent))
+                                                " + 3 deleting" if args.delete_race else
+                                                " + %d editing" % editors if editors else "", spent))
     print("  " + ", ".join("%s %d" % kv for kv in sorted(flood.counts.items())))
     print("  %.1f confirmed ads/s; answer time median %.3f s, 99%% %.3f s, max %.3f s; %d error-log lines"
           % (len(flood.confirmed) / spent, times[len(times) // 2], times[int(len(times) * 0.99)], times[-1], logged))
     print("  store: %d ads, %d confirmed ads missing, %d refused ads stored, integrity_check %s"
           % (len(stored), len(lost), len(refused_but_stored), integrity[0][0] if len(integrity) == 1 else integrity))
+    if editors:
+        print("  editors: %d ads edited, %d not as last confirmed%s" % (len(flood.edited), len(edits_lost),
+                                                                      (": %s" % edits_lost[:5]) if edits_lost else ""))
     # Any answer that is neither a confirmation nor a refusal the board means to give (another page,
     # a server error, a broken connection) fails the run as an error page does.
-    failures = sum(n for kind, n in flood.counts.items() if kind.startswith(("failure", "delete: failure")))
-    failed = (lost or refused_but_stored or integrity != [("ok",)] or flood.counts["error page"] or failures
-              or flood.counts["delete: DELETED"] or flood.counts["delete: error page"] or not flood.confirmed)
+    failures = sum(n for kind, n in flood.counts.items() if kind.startswith("failure") or ": failure" in kind)
+    errors = sum(n for kind, n in flood.counts.items() if kind.endswith("error page"))
+    failed = (lost or refused_but_stored or edits_lost or integrity != [("ok",)] or errors or failures
+              or flood.counts["delete: DELETED"] or not flood.confirmed)
     if failed:
         print("FAILED; site and lighttpd log kept in", work)
     else:

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <limits>
+#include <string>
 #include <unistd.h>
 
 #include "gateway/qb_error.h"
@@ -82,6 +83,16 @@ void ReadFormData(Request& req) {
     if (ContainsIgnoringCase(req.cgi.CONTENT_TYPE, "www-form-urlencoded")) req.form.ParsePairs(body);
   }
   req.form.ParsePairs(req.cgi.QUERY_STRING);
+}
+
+void RequireWholeBody(const Request& req) {
+  if (req.cgi.REQUEST_METHOD != "POST" || req.ContentLength <= 0) return;
+  const auto announced = static_cast<std::size_t>(req.ContentLength);
+  if (req.FormBody.size() < announced) {
+    throw QbError(kErrPastEndOfFile, "Input past end of file: the request body ended after " +
+                                         std::to_string(req.FormBody.size()) + " of the " + std::to_string(announced) +
+                                         " bytes announced");
+  }
 }
 
 }  // namespace qb

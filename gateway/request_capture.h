@@ -15,4 +15,11 @@ void LoadCgiEnvironment(Request& req);
 // kErrOutOfMemory, both before anything is read.
 void ReadFormData(Request& req);
 
+// Raises kErrPastEndOfFile when a POST body ended before the length it
+// announced: its client went away mid-upload, or the web server gave up on
+// it. The body then holds only the front of the form, so a handler that
+// stores what the form holds calls this first and stores nothing. Pages
+// that store nothing take the body as it arrived.
+void RequireWholeBody(const Request& req);
+
 }  // namespace qb

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "gateway/qb_error.h"
+#include "gateway/request_capture.h"
 #include "postdata/field_limits.h"
 #include "postdata/handlers.h"
 #include "postdata/page_furniture.h"
@@ -220,6 +221,7 @@ void PasswordCheck(Request& req) {
 // the change it allows.
 
 void UpdateAd(Request& req) {
+  RequireWholeBody(req);  // as when placing an ad
   if (RefuseOverlongField(req, {"Item", "Email", "Phone", "Price", "Desc"})) return;
   // All store work comes first; the page follows only when it has succeeded.
   DatabaseSlots& slots = req.slots;

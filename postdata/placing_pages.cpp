@@ -1,6 +1,7 @@
 // Placing an ad: the new-ad form, and storing the ad it posts.
 #include <string>
 
+#include "gateway/request_capture.h"
 #include "postdata/text_utils.h"
 #include "storage/ad_dates.h"
 #include "postdata/field_limits.h"
@@ -58,6 +59,9 @@ static void SendPasswordNeededPage(Request& req) {
 }
 
 void AddAd(Request& req) {
+  // A body cut short holds the front of the ad only: stored, it would be
+  // confirmed to a seller who never sees the page.
+  RequireWholeBody(req);
   if (RefuseOverlongField(req, {"Item", "Name", "Email", "Phone", "Price", "Password", "Desc"})) return;
   // A form without a password (or a body that decoded to no fields at all)
   // stores nothing.

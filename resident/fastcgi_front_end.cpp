@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <string_view>
 
 #include "gateway/request.h"
@@ -70,6 +72,40 @@ void SendResponse(const FCGX_Request& fcgi, std::string_view response) {
   }
 }
 
+// Reads and drops what is left of the request's input: the part of the body
+// the page did not read (a body it refused unread, a body sent with a GET or
+// PUT) and the record that ends it. A web server still sending that when the
+// connection is closed finds it broken, logs an error ("perhaps the gw
+// process died", "connection reset by peer") and may end the response
+// early; libfcgi's cgi-fcgi ends with EPIPE. At most the body limit, read for
+// at most kDropTime; a web server that sends more, or more slowly, finds the
+// connection closed as before.
+void DropUnreadInput(FCGX_Request& fcgi) {
+  constexpr auto kDropTime = std::chrono::seconds(1);
+  if (FCGX_HasSeenEOF(fcgi.in) != 0 || FCGX_GetError(fcgi.in) != 0) return;
+  const auto deadline = std::chrono::steady_clock::now() + kDropTime;
+  char dropped[16 * 1024];  // libfcgi reads the socket 8 KiB at a time
+  bool timed = false;
+  // One byte beyond the limit, to find the end of a body as long as the limit.
+  for (std::int64_t left = kMaxContentLength + 1; left > 0;) {
+    // Each read waits at most until the deadline (libfcgi reads the socket
+    // blocking; a read that times out ends the stream with an error).
+    const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(deadline -
+                                                                           std::chrono::steady_clock::now());
+    if (wait.count() <= 0) break;
+    const timeval limit{static_cast<time_t>(wait.count() / 1000000), static_cast<suseconds_t>(wait.count() % 1000000)};
+    if (::setsockopt(fcgi.ipcFd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0) timed = true;
+    const int n = FCGX_GetStr(dropped, static_cast<int>(std::min<std::int64_t>(left, sizeof dropped)), fcgi.in);
+    if (n <= 0) break;
+    left -= n;
+  }
+  // A connection the web server keeps for its next request waits without limit again.
+  if (timed && fcgi.keepConnection) {
+    const timeval none{};
+    ::setsockopt(fcgi.ipcFd, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof none);
+  }
+}
+
 // Whether the socket the process was given is a unix-domain one.
 bool ListensOnUnixSocket() {
   sockaddr_storage address{};
@@ -126,6 +162,7 @@ int ServeFastCgi(const ProgramLocation& location) {
       RunMain(req);
       SendResponse(fcgi, req.out.Held());
     }
+    DropUnreadInput(fcgi);
     if (closeAtOnce) FCGX_Detach(&fcgi);
     FCGX_Finish_r(&fcgi);
   }

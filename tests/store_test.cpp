@@ -18,6 +18,7 @@
 #include "storage/database_slots.h"
 #include "storage/sqlite/sqlite_database.h"
 #include "storage/sqlite/write_turn.h"
+#include "storage/write_transaction.h"
 #include "support/harness.h"
 
 namespace qb {
@@ -249,10 +250,12 @@ TEST_P(OnEachStore, SixteenProcessesPlacingAdsOnANewStoreLoseNone) {
   }
 }
 
-// kAtOnce writers go past the queue at once; the next sleeps until the first
-// is done, here by dying with its turn held.
+// kAtOnce writers go past the queue at once; the next, a write transaction
+// as a seller's unlock, update or delete opens, sleeps until the first is
+// done, here by dying with its turn held.
 TEST(Store, WritersQueueAndADeadOneHoldsUpNoOne) {
   Site site;
+  const auto db = Database::Open(site.Path("qb.db"));  // the store is made before the queue fills
   const std::string lock = site.Path("qb.db.lock");
   const auto later = [] { return std::chrono::steady_clock::now() + std::chrono::seconds(10); };
   int taken[2], die[2];
@@ -271,7 +274,10 @@ TEST(Store, WritersQueueAndADeadOneHoldsUpNoOne) {
   std::vector<std::unique_ptr<WriteTurn>> turns;
   for (auto i = 1u; i < WriteTurn::kAtOnce; ++i) EXPECT_TRUE(turns.emplace_back(std::make_unique<WriteTurn>(lock))->Take(later()));
   std::atomic<int> last = -1;
-  std::thread next([&] { last = WriteTurn(lock).Take(later()); });
+  std::thread next([&] {
+    WriteTransaction transaction(*db);
+    last = 1;
+  });
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_EQ(last, -1);
   ::close(die[1]);

@@ -254,8 +254,11 @@ const Row kRows[] = {
      .store = "1|" + std::string("raw\0nul\x80\xff<b>", 12) + "|" + std::string("\0\xe9", 2) + "||'\"|" +
               std::string("\0\x01\x7f\x80\xff<&", 7) + "|||2026-04-13|3/14/2026|" + std::string("P\0W\xe9", 4) +
               "||127.0.0.1|\n"},
-    {.name = "PlaceTrickledBetweenSignals",  // read to its end, short of the length it announced
+    {.name = "PlaceCutShort",  // its client gone mid-upload: read to its end, short of the length it announced
      .call = Sized("Action=ADD&Password=pw&Item=Kite&Desc=" + std::string(3000, 'd') + "&Name=Trickled", "3150", "POST", true),
+     .golden = "error_62_body_add.html"},
+    {.name = "PlaceTrickledBetweenSignals",
+     .call = Sized("Action=ADD&Password=pw&Item=Kite&Desc=" + std::string(3000, 'd') + "&Name=Trickled", "3052", "POST", true),
      .golden = "placed_trickled.html",
      .store = "1|Kite|Trickled|||" + std::string(3000, 'd') + "|||2026-04-13|3/14/2026|PW||127.0.0.1|\n"},
     {.name = "PlaceSqlText",
@@ -331,6 +334,8 @@ const Row kRows[] = {
      .store = "1|Red bike 2|Ann Lee|new@example.com|75|Now cheaper|1|Pets|2026-04-13|3/14/2026|SECRET||127.0.0.1|u\n"
               "2|Old boat|Bob|ann@example.com|50|A red bike, hardly used.|555-1234|Boats|2999-01-01|1/2/2026|BOAT||"
               "|\n"},
+    {.name = "UpdateCutShort", .call = Sized("Action=Update&" + kUpdateBody, "200"),
+     .golden = "error_62_body_update.html", .ads = {kBike}},
     {.name = "UpdateRefusesALongPhone", .call = Post("Action=Update", kUpdateBody + "&Phone=" + std::string(49, '9')),
      .golden = "too_long_phone.html", .ads = {kBike}},
     {.name = "UpdateWrongPassword", .call = Post("Action=Update", kUpdateBody + "x"),

@@ -91,18 +91,23 @@ class Connection {
 
   // One step of `stmt`. A statement that writes first waits for this
   // connection's turn among the store's writers, which it keeps until the
-  // write, or the transaction it opened, is over. A connection that holds a
-  // read lock does not queue: the writer whose turn it is may be waiting for
-  // that lock to go. Nor does one whose store is read-only: its write fails.
+  // write, or the transaction it opened, is over.
   int Step(sqlite3_stmt* stmt) {
-    if (!sqlite3_stmt_readonly(stmt) && !turn_.Held() && sqlite3_txn_state(handle_, nullptr) == SQLITE_TXN_NONE &&
-        sqlite3_db_readonly(handle_, "main") != 1) {
-      const auto now = std::chrono::steady_clock::now();
-      busyWait.turnSince = now;
-      turn_.Take(now + kBusyTimeout);
-    }
+    if (!sqlite3_stmt_readonly(stmt)) WaitForTurn();
     const int rc = sqlite3_step(stmt);
-    if (sqlite3_get_autocommit(handle_) != 0) GiveTurn();
+    GiveTurnOutsideTransaction();
+    return rc;
+  }
+
+  // Runs `sql`, a statement that opens or ends a write transaction, in turn
+  // with the store's other writers: BEGIN IMMEDIATE takes SQLite's write lock
+  // at once, so it waits for this connection's turn first (SQLite counts it
+  // as a statement that reads, so Step would not queue it); COMMIT and
+  // ROLLBACK give the turn back once the transaction is over.
+  int RunTransactionStatement(const char* sql) {
+    WaitForTurn();
+    const int rc = sqlite3_exec(Use(), sql, nullptr, nullptr, nullptr);
+    GiveTurnOutsideTransaction();
     return rc;
   }
 
@@ -122,6 +127,22 @@ class Connection {
   QbError Error(int rc, std::string_view what) const { return StoreError(handle_, rc, Context(what)); }
 
  private:
+  // Waits for this connection's turn among the store's writers, unless it
+  // holds it already. A connection that holds a read lock does not queue:
+  // the writer whose turn it is may be waiting for that lock to go. Nor does
+  // one whose store is read-only: its write fails.
+  void WaitForTurn() {
+    if (turn_.Held() || sqlite3_txn_state(handle_, nullptr) != SQLITE_TXN_NONE ||
+        sqlite3_db_readonly(handle_, "main") == 1) {
+      return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    busyWait.turnSince = now;
+    turn_.Take(now + kBusyTimeout);
+  }
+  void GiveTurnOutsideTransaction() noexcept {
+    if (sqlite3_get_autocommit(handle_) != 0) GiveTurn();
+  }
   void GiveTurn() noexcept {
     turn_.Give();
     busyWait.turnSince.reset();
@@ -334,18 +355,18 @@ void SqliteDatabase::ForEachRow(const StoreSql& sql, std::span<const SqlValue> v
 }
 
 void SqliteDatabase::BeginWrite() {
-  const int rc = sqlite3_exec(conn_->Use(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  const int rc = conn_->RunTransactionStatement("BEGIN IMMEDIATE");
   if (rc != SQLITE_OK) throw StoreError(db_, rc, "Locking the ad store");
 }
 
 void SqliteDatabase::CommitWrite() {
-  const int rc = sqlite3_exec(conn_->Use(), "COMMIT", nullptr, nullptr, nullptr);
+  const int rc = conn_->RunTransactionStatement("COMMIT");
   if (rc != SQLITE_OK) throw StoreError(db_, rc, "Storing a change");
 }
 
 void SqliteDatabase::RollbackWrite() noexcept {
   // A database closed meanwhile has rolled back already.
-  if (db_ != nullptr && sqlite3_get_autocommit(db_) == 0) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  if (db_ != nullptr && sqlite3_get_autocommit(db_) == 0) conn_->RunTransactionStatement("ROLLBACK");
 }
 
 void SqliteDatabase::Close() {

@@ -2,10 +2,11 @@
 """The program resident behind lighttpd (the processes it starts) writes the pages it writes as CGI, error page
 included, and logs; a store replaced, deleted or made read-only under it is found by the next request as a new
 process would find it; a listing is answered while writers wait for the store; nothing but the program and the
-banner images is served from the site directory. Exits 77 (skipped) without lighttpd, unless CI is set.
+banner images is served from the site directory; large bodies, read or not, are read to their end before the
+connection closes, so lighttpd logs no broken connection. Exits 77 (skipped) without lighttpd, unless CI is set.
 Usage: through_lighttpd.py QBCGI"""
-import concurrent.futures, contextlib, grp, os, pwd, shutil, socket, sqlite3, struct, subprocess, sys, tempfile, time
-import urllib.error, urllib.parse, urllib.request
+import concurrent.futures, contextlib, grp, http.client, os, pwd, shutil, socket, sqlite3, struct, subprocess, sys
+import tempfile, time, urllib.error, urllib.parse, urllib.request
 
 FAILURES = []
 check = lambda what, ok: ok or FAILURES.append(what)  # noqa: E731
@@ -22,6 +23,18 @@ def status(port, name):
         return urllib.request.urlopen("http://127.0.0.1:%d/%s" % (port, name), timeout=30).status
     except urllib.error.HTTPError as error:
         return error.code
+
+
+def large(port, method, body):
+    """A request with a large body; true when the page came (a refusal for the ADD, the main page for the PUT)."""
+    conn = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
+    try:
+        conn.request(method, "/qbcgi.exe?action=Main", body, {"Content-Type": "application/x-www-form-urlencoded"})
+        return b"</HTML>" in conn.getresponse().read().upper()
+    except (OSError, http.client.HTTPException):
+        return False
+    finally:
+        conn.close()
 
 
 def as_cgi(site, query):
@@ -94,10 +107,15 @@ def main():
             open(os.path.join(site, name), "w").close()
         check("a file left in the site is served", all(status(port, name) == 403 for name in stray + ("qb.db",)))
         check("a banner image is not served", status(port, "banners/harbour.svg") == 200)
+        # An ADD whose description is far too long (refused; its body read whole) and a PUT the page does not read.
+        calls = [("POST", b"Action=ADD&Password=pw&Desc=" + b"d" * 500000), ("PUT", b"x" * 500000)] * 40
+        with concurrent.futures.ThreadPoolExecutor(4) as pool:
+            check("a large request got no page", all(pool.map(lambda call: large(port, *call), calls)))
     finally:
         server.terminate()
         log = server.communicate(timeout=30)[1].decode(errors="replace")
     check("the error page was not logged", "error 9: Subscript out of range: there is no category 9" in log)
+    check("a connection closed with the request unread", "perhaps the gw process died" not in log)
     print(log + "".join("FAILED: %s\n" % f for f in FAILURES) +
           "through_lighttpd: " + ("FAILED; site kept in " + work if FAILURES else "passed"))
     FAILURES or shutil.rmtree(work, ignore_errors=True)
