@@ -89,9 +89,11 @@ const std::string kSqlText = "x' OR 1=1; DROP TABLE QB; --";
 const std::string kUpdateBody =
     "Category=Pets&Item=Red+bike+2&Email=new%40example.com&Phone=1&Price=75&Desc=Now+cheaper&ID=1&pw=secret";
 
-std::vector<Ad> Many(int n) {
+std::vector<Ad> Many(int n, const std::string& name = "Ann Lee") {
   std::vector<Ad> ads;
-  for (int i = 1; i <= n; ++i) ads.push_back(Ad{.Item = "Ad " + std::to_string(i), .Category = i % 2 ? "Cars" : "Pets"});
+  for (int i = 1; i <= n; ++i) {
+    ads.push_back(Ad{.Item = "Ad " + std::to_string(i), .Name = name, .Category = i % 2 ? "Cars" : "Pets"});
+  }
   return ads;
 }
 
@@ -312,6 +314,10 @@ const Row kRows[] = {
              Ad{.Name = "ann lee ", .Category = ""}}},
     {.name = "SellerWithoutAds", .call = Post("Action=Getedit", "Name=%3Cb%3E%22x"), .golden = "seller_markup.html",
      .ads = {kBike}},
+    {.name = "SellerAHundredAds", .call = Post("Action=Getedit", "Name=+ann+%26+zo%EB%27s+"),
+     .golden = "seller_100_of_101.html", .ads = Many(101, "Ann & Zo\xeb's")},
+    {.name = "SellerTheNextHundred", .call = Get("Action=Getedit&Name=ann+%26+zo%EB%27s&Start=100"),
+     .golden = "seller_after_100.html", .ads = Many(101, "Ann & Zo\xeb's")},
     {.name = "Unlock", .call = Post("Action=Edit", "ID=+1+&pw=++SeCrEt+&submit=Get+Item"), .golden = "edit_bike.html",
      .ads = {kBike}},
     {.name = "UnlockMarkupAndOtherCategory", .call = Post("Action=Edit", "ID=1&pw=secret"),
