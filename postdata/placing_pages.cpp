@@ -6,6 +6,9 @@
 #include "postdata/field_limits.h"
 #include "postdata/handlers.h"
 #include "postdata/page_furniture.h"
+#include "storage/guess_limit.h"
+#include "storage/place_limit.h"
+#include "storage/write_transaction.h"
 
 namespace qb {
 
@@ -57,22 +60,35 @@ static void SendPasswordNeededPage(Request& req) {
   out.SendLine({"</center></font></body></html>"});
 }
 
-void AddAd(Request& req) {
-  if (RefuseOverlongField(req, {"Item", "Name", "Email", "Phone", "Price", "Password", "Desc"})) return;
-  // A form without a password (or a body that decoded to no fields at all)
-  // stores nothing.
-  if (Trim(req.GetFormValue("Password")).empty()) {
-    SendPasswordNeededPage(req);
-    return;
-  }
-  // All store work comes first: a failure leaves no row, and its error page
-  // is the whole response.
+// The answer to an ad from an address that has placed as many ads as it may
+// within the hour: it is not stored.
+static void SendTooManyAdsPage(Request& req, std::int64_t allowedFrom) {
+  ResponseWriter& out = req.out;
+  const std::int64_t minutes = (allowedFrom - req.now() + 59) / 60;
+  out.SendContentType();
+  SendPlacingTitleLine(req);
+  out.SendLine({"<basefont size=\"3\" face=\"verdana,arial,helvetica\">"});
+  out.SendLine({"<center><H2>Too many Ads from your address</H2><b>Your Ad has not been entered: at most ",
+                std::to_string(placing::kAdsPerAddress), " Ads an hour may be placed from one address. Try again in ",
+                std::to_string(minutes), minutes == 1 ? Trusted{" minute.</b>"} : Trusted{" minutes.</b>"}});
+  SendNavigationBar(req);
+  SendFooterNotice(req, FooterForm::kPlain);
+  out.SendLine({"</center></font></body></html>"});
+}
+
+// Stores the ad of the request's form, unless its address has placed as many
+// ads as it may: then nothing is stored, and the result is the time from
+// which the address may place again (0: the ad is stored). The ad is written
+// first, so that a store that cannot be written fails as it always has; its
+// address is then counted (or refused) in the same transaction. A request
+// without an address (the program run by hand) is not limited.
+static std::int64_t StoreAd(Request& req) {
   DatabaseSlots& slots = req.slots;
   slots.database = req.OpenStore();
   slots.recordset = slots.database->OpenTable("qb");
+  WriteTransaction transaction(*slots.database);
   const CivilDate today = req.today();
   const CivilDate expire = AddDays(today, req.config.ExpireDays);
-
   Recordset& table = *slots.recordset;
   table.AddNew();
   for (const char* field : {"Item", "Name", "Email", "Price", "Desc", "Phone", "Category"}) {
@@ -85,8 +101,31 @@ void AddAd(Request& req) {
   table.SetField("RemoteAddr", req.cgi.REMOTE_ADDR);
   table.SetField("RemoteUser", req.cgi.REMOTE_USER);
   table.Update();
-  table.Close();
-  slots.database->Close();
+  const std::int64_t allowedFrom =
+      req.cgi.REMOTE_ADDR.empty()
+          ? 0
+          : placing::Admit(*slots.database, guesses::GuessingAddress(req.cgi.REMOTE_ADDR), req.now());
+  if (allowedFrom == 0) transaction.Commit();
+  return allowedFrom;  // a refused ad is rolled back here
+}
+
+void AddAd(Request& req) {
+  if (RefuseOverlongField(req, {"Item", "Name", "Email", "Phone", "Price", "Password", "Desc"})) return;
+  // A form without a password (or a body that decoded to no fields at all)
+  // stores nothing.
+  if (Trim(req.GetFormValue("Password")).empty()) {
+    SendPasswordNeededPage(req);
+    return;
+  }
+  // All store work comes first: a failure leaves no row, and its error page
+  // is the whole response.
+  const std::int64_t allowedFrom = StoreAd(req);
+  req.slots.recordset->Close();
+  req.slots.database->Close();
+  if (allowedFrom != 0) {
+    SendTooManyAdsPage(req, allowedFrom);
+    return;
+  }
 
   ResponseWriter& out = req.out;
   out.SendContentType();
