@@ -31,7 +31,8 @@ const std::string kCountsSqlite = CountsSql('?'), kCountsPostgres = CountsSql('$
 const StoreSql kAllowedFrom{kAllowedFromSqlite, kAllowedFromPostgres};
 const StoreSql kCleanup{kCleanupSqlite, kCleanupPostgres};
 const StoreSql kCounts{kCountsSqlite, kCountsPostgres};
-const StoreSql kCount{"INSERT INTO QbPlace (Addr, At) VALUES (?1, ?2)", "INSERT INTO QbPlace (Addr, At) VALUES ($1, $2)"};
+const StoreSql kCount{"INSERT INTO QbPlace (Addr, At) VALUES (?1, ?2)",
+                      "INSERT INTO QbPlace (Addr, At) VALUES ($1, $2)"};
 const StoreSql kExempts{"SELECT Addr FROM QbPlaceExempt", "SELECT Addr FROM QbPlaceExempt"};
 const StoreSql kCountOf{"SELECT count(*) FROM QbPlace WHERE Addr = ?1", "SELECT count(*) FROM QbPlace WHERE Addr = $1"};
 const StoreSql kCountAll{"SELECT count(*) FROM QbPlace", "SELECT count(*) FROM QbPlace"};

@@ -231,8 +231,8 @@ TEST_P(OnEachStore, SixteenProcessesPlacingAdsOnANewStoreLoseNoneAndPassNoLimit)
       }
       int placed = 0;
       for (int i = 0; i < 50; ++i) {
-        qbtest::Call call =
-            qbtest::Post("Action=ADD", "Item=Lamp+" + std::to_string(i) + "&Name=s" + std::to_string(c) + "&Password=p");
+        qbtest::Call call = qbtest::Post(
+            "Action=ADD", "Item=Lamp+" + std::to_string(i) + "&Name=s" + std::to_string(c) + "&Password=p");
         call.env["REMOTE_ADDR"] = c < 8 ? "" : "192.0.2.1";
         const std::string page = qbtest::RunRequest(site, call);
         placed += page.rfind("Content-type", 0) == 0;
@@ -248,8 +248,8 @@ TEST_P(OnEachStore, SixteenProcessesPlacingAdsOnANewStoreLoseNoneAndPassNoLimit)
     ::waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
-  EXPECT_EQ(site.Query("SELECT count(*), count(DISTINCT ID), (SELECT count(DISTINCT Name) FROM QB WHERE RemoteAddr = ''),"
-                       " (SELECT count(*) FROM QB WHERE RemoteAddr = '192.0.2.1') FROM QB"),
+  EXPECT_EQ(site.Query("SELECT count(*), count(DISTINCT ID), (SELECT count(DISTINCT Name) FROM QB WHERE "
+                       "RemoteAddr = ''), (SELECT count(*) FROM QB WHERE RemoteAddr = '192.0.2.1') FROM QB"),
             "420|420|8|20\n");
   if (GetParam() == Store::kSqlite) {
     EXPECT_EQ(site.Query("PRAGMA integrity_check"), "ok\n");

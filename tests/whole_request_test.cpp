@@ -168,6 +168,7 @@ const auto kKeepAds = [](const Site& s) {
 
 const std::string kBikeRow =
     "1|Red bike|Ann Lee|ann@example.com|50|A red bike, hardly used.|555-1234|Cars|2999-01-01|1/2/2026|SECRET|||\n";
+const std::string kNet = "'2001:db8:0:1::/64'";
 const Call kPlaceAnn = Post("Action=ADD", "Name=Ann&Password=pw");
 std::string AnnPlacedFrom(const std::string& address) {  // the store after kPlaceAnn, with kBike before
   return kBikeRow + "2||Ann||||||2026-04-13|3/14/2026|PW||" + address + "|\n";
@@ -300,7 +301,7 @@ const Row kRows[] = {
      .prepare = Placed(20, "'127.0.0.1'", 600), .placed = "127.0.0.1|20|-600|-600\n"},
     {.name = "PlaceTheTwentiethFromAnIpv6Network", .call = With(kPlaceAnn, "REMOTE_ADDR", "2001:DB8:0:1:ffff::7"),
      .golden = "placed_plain_ann.html", .ads = {kBike}, .store = AnnPlacedFrom("2001:DB8:0:1:ffff::7"),
-     .prepare = [](const Site& s) { Placed(19, "'2001:db8:0:1::/64'", 60)(s), Placed(5, "'2001:db8:0:1::/64'", 3600)(s); },
+     .prepare = [](const Site& s) { Placed(19, kNet, 60)(s), Placed(5, kNet, 3600)(s); },  // the 5 an hour old
      .placed = "2001:db8:0:1::/64|20|-60|0\n"},
     {.name = "PlaceWithoutAnAddress", .call = With(kPlaceAnn, "REMOTE_ADDR", ""), .golden = "placed_plain_ann.html",
      .ads = {kBike}, .store = AnnPlacedFrom(""), .prepare = Placed(20, "''", 60), .placed = "|20|-60|-60\n"},
@@ -312,7 +313,8 @@ const Row kRows[] = {
      .prepare = [](const Site& s) {
        RunRequest(s, Get("action=ShowAll"));
        s.Query("DROP TABLE QbPlace; DROP TABLE QbPlaceExempt;" +
-               std::string(s.Server().empty() ? "PRAGMA user_version = 2" : "COMMENT ON TABLE qb IS 'Quaybill ads, schema 1'"));
+               std::string(s.Server().empty() ? "PRAGMA user_version = 2"
+                                              : "COMMENT ON TABLE qb IS 'Quaybill ads, schema 1'"));
      },
      .placed = "127.0.0.1|1|0|0\n"},
 

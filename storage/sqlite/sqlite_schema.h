@@ -17,7 +17,8 @@ inline constexpr int kVersion = 3;
 void RegisterFunctions(sqlite3* db, const std::string& context);
 
 // Brings the store at `db` to kVersion: the table (when missing), its
-// indexes, the table of wrong passwords and those of placing. Does nothing but read user_version when the file is current.
+// indexes, the table of wrong passwords and those of placing. Does nothing
+// but read user_version when the file is current.
 // Safe when several processes open a new store at once.
 void EnsureCurrent(sqlite3* db, const std::string& context);
 
