@@ -17,6 +17,8 @@
 
 namespace qb {
 
+constexpr int kSellerPageSize = 100;  // ads on one page of a seller's
+
 void PasswordForm(Request& req) {
   ResponseWriter& out = req.out;
   const std::string id = Trim(req.GetFormValue("ID"));
@@ -48,18 +50,33 @@ void SellerAds(Request& req) {
   DatabaseSlots& slots = req.slots;
   slots.database = req.OpenStore();
   slots.queryDef = slots.database->CreateQueryDef(queries::kSellerAds);
+  // A seller's ads are shown a hundred at a time, as a category's are:
+  // "Start" is the ID of the last ad of the page before.
   slots.queryDef->SetParameter("pName", sellerName);
+  slots.queryDef->SetParameter("pStart", Trim(req.GetFormValue("Start")));
   slots.recordset = slots.queryDef->OpenRecordset();
   const Trusted script{req.config.ScriptUrl};
+  std::string lastShown;
+  bool more = false;
+  int shown = 0;
   for (Recordset& ads = *slots.recordset; !ads.Eof(); ads.MoveNext()) {
+    if (shown++ == kSellerPageSize) {
+      more = true;
+      break;
+    }
     out.SendLine({"<tr><td><b>Item:</b></td><td><a href=\"", script, "?Action=Getpw&ID=", ads.Field("ID"), "\">",
                   ads.Field("Item"), "</a></td><td>&nbsp;&nbsp;</td><td><b>Category:</b></td><td>",
                   ads.Field("Category"), "</td></tr>"});
+    lastShown = ads.Field("ID");
   }
   slots.recordset->Close();
   slots.database->Close();
 
   out.SendLine({"</table>"});
+  if (more) {
+    out.SendLine({"<center><font size=\"+1\"><b><a href=\"", script, "?Action=Getedit&Name=", FormEncode(sellerName),
+                  "&Start=", lastShown, "\">Next 100 Ads</a></b></font></center><p>"});
+  }
   SendNavigationBar(req);
   SendFooterNotice(req, FooterForm::kCentred);
   out.SendLine({"</font></center></body></html>"});

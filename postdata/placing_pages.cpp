@@ -7,6 +7,9 @@
 #include "postdata/field_limits.h"
 #include "postdata/handlers.h"
 #include "postdata/page_furniture.h"
+#include "storage/guess_limit.h"
+#include "storage/place_limit.h"
+#include "storage/write_transaction.h"
 
 namespace qb {
 
@@ -58,6 +61,55 @@ static void SendPasswordNeededPage(Request& req) {
   out.SendLine({"</center></font></body></html>"});
 }
 
+// The answer to an ad from an address that has placed as many ads as it may
+// within the hour: it is not stored.
+static void SendTooManyAdsPage(Request& req, std::int64_t allowedFrom) {
+  ResponseWriter& out = req.out;
+  const std::int64_t minutes = (allowedFrom - req.now() + 59) / 60;
+  out.SendContentType();
+  SendPlacingTitleLine(req);
+  out.SendLine({"<basefont size=\"3\" face=\"verdana,arial,helvetica\">"});
+  out.SendLine({"<center><H2>Too many Ads from your address</H2><b>Your Ad has not been entered: at most ",
+                std::to_string(placing::kAdsPerAddress), " Ads an hour may be placed from one address. Try again in ",
+                std::to_string(minutes), minutes == 1 ? Trusted{" minute.</b>"} : Trusted{" minutes.</b>"}});
+  SendNavigationBar(req);
+  SendFooterNotice(req, FooterForm::kPlain);
+  out.SendLine({"</center></font></body></html>"});
+}
+
+// Stores the ad of the request's form, unless its address has placed as many
+// ads as it may: then nothing is stored, and the result is the time from
+// which the address may place again (0: the ad is stored). The ad is written
+// first, so that a store that cannot be written fails as it always has; its
+// address is then counted (or refused) in the same transaction. A request
+// without an address (the program run by hand) is not limited.
+static std::int64_t StoreAd(Request& req) {
+  DatabaseSlots& slots = req.slots;
+  slots.database = req.OpenStore();
+  slots.recordset = slots.database->OpenTable("qb");
+  WriteTransaction transaction(*slots.database);
+  const CivilDate today = req.today();
+  const CivilDate expire = AddDays(today, req.config.ExpireDays);
+  Recordset& table = *slots.recordset;
+  table.AddNew();
+  for (const char* field : {"Item", "Name", "Email", "Price", "Desc", "Phone", "Category"}) {
+    table.SetField(field, req.GetFormValue(field));
+  }
+  table.SetField("Expire", IsoDateText(expire));
+  table.SetField("Date", UsDateText(today));
+  table.SetField("Password", AsciiUpper(req.GetFormValue("Password")));
+  table.SetField("RemoteHost", req.cgi.REMOTE_HOST);
+  table.SetField("RemoteAddr", req.cgi.REMOTE_ADDR);
+  table.SetField("RemoteUser", req.cgi.REMOTE_USER);
+  table.Update();
+  const std::int64_t allowedFrom =
+      req.cgi.REMOTE_ADDR.empty()
+          ? 0
+          : placing::Admit(*slots.database, guesses::GuessingAddress(req.cgi.REMOTE_ADDR), req.now());
+  if (allowedFrom == 0) transaction.Commit();
+  return allowedFrom;  // a refused ad is rolled back here
+}
+
 void AddAd(Request& req) {
   // A body cut short holds the front of the ad only: stored, it would be
   // confirmed to a seller who never sees the page.
@@ -71,26 +123,13 @@ void AddAd(Request& req) {
   }
   // All store work comes first: a failure leaves no row, and its error page
   // is the whole response.
-  DatabaseSlots& slots = req.slots;
-  slots.database = req.OpenStore();
-  slots.recordset = slots.database->OpenTable("qb");
-  const CivilDate today = req.today();
-  const CivilDate expire = AddDays(today, req.config.ExpireDays);
-
-  Recordset& table = *slots.recordset;
-  table.AddNew();
-  for (const char* field : {"Item", "Name", "Email", "Price", "Desc", "Phone", "Category"}) {
-    table.SetField(field, req.GetFormValue(field));
+  const std::int64_t allowedFrom = StoreAd(req);
+  req.slots.recordset->Close();
+  req.slots.database->Close();
+  if (allowedFrom != 0) {
+    SendTooManyAdsPage(req, allowedFrom);
+    return;
   }
-  table.SetField("Expire", IsoDateText(expire));
-  table.SetField("Date", UsDateText(today));
-  table.SetField("Password", AsciiUpper(req.GetFormValue("Password")));
-  table.SetField("RemoteHost", req.cgi.REMOTE_HOST);
-  table.SetField("RemoteAddr", req.cgi.REMOTE_ADDR);
-  table.SetField("RemoteUser", req.cgi.REMOTE_USER);
-  table.Update();
-  table.Close();
-  slots.database->Close();
 
   ResponseWriter& out = req.out;
   out.SendContentType();

@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
   qb::admin::AddAdCommands(app, inv);
   qb::admin::AddTransferCommands(app, inv);
   qb::admin::AddHealthCommands(app, inv);
+  qb::admin::AddLimitCommands(app, inv);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

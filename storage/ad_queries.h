@@ -38,9 +38,13 @@ inline constexpr StoreSql kPurgeExpired{"DELETE FROM QB WHERE Expire < QbDate(:p
 // steps through the rows as they are read; PostgreSQL sends a result whole,
 // so it is asked for no more than the page reads.
 inline constexpr StoreSql kShowAll{"SELECT * FROM QB", "SELECT * FROM qb ORDER BY id LIMIT 101"};
+// One page of a seller's ads, as a category's: the first 101 whose ID lies
+// after :pStart, in ID order, read through the seller-name index.
 inline constexpr StoreSql kSellerAds{
-    "SELECT * FROM QB WHERE trim(Name) = trim(:pName) COLLATE NOCASE",
-    "SELECT * FROM qb WHERE qb_fold(btrim(name, ' '::bytea)) = qb_fold(btrim(:pName, ' '::bytea)) ORDER BY id"};
+    "SELECT * FROM QB WHERE trim(Name) = trim(:pName) COLLATE NOCASE AND ID > coalesce(QbId(:pStart), 0) "
+    "ORDER BY ID LIMIT 101",
+    "SELECT * FROM qb WHERE qb_fold(btrim(name, ' '::bytea)) = qb_fold(btrim(:pName, ' '::bytea)) "
+    "AND id > coalesce(qb_id(:pStart), 0) ORDER BY id LIMIT 101"};
 inline constexpr StoreSql kAdByIdForEdit{"SELECT * FROM QB WHERE ID = QbId(:pItem)",
                                          "SELECT * FROM qb WHERE id = qb_id(:pItem)"};
 inline constexpr StoreSql kAdById{"SELECT * FROM QB WHERE ID = QbId(:pName)", "SELECT * FROM qb WHERE id = qb_id(:pName)"};

@@ -39,6 +39,14 @@ constexpr char kPgIds[] = "SELECT string_agg(id::text, ',' ORDER BY id) FROM qb"
 constexpr char kSameAsFirstFour[] = "SELECT count(*) FROM (SELECT " QB_ALL_BUT_ID " FROM qb WHERE id > 4 INTERSECT SELECT "
                                     QB_ALL_BUT_ID " FROM qb WHERE id <= 4) AS ads";
 
+// Ads counted by the placing limit (in the future, so they count whatever the clock) and an exempt address.
+constexpr char kPlaced[] =
+    "CREATE TABLE IF NOT EXISTS QbPlace (Addr TEXT NOT NULL, At BIGINT NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS QbPlaceExempt (Addr TEXT PRIMARY KEY);"
+    "INSERT INTO QbPlace VALUES ('10.6.6.6', 9999999999), ('10.6.6.6', 9999999999), ('10.0.0.1', 9999999999);"
+    "INSERT INTO QbPlaceExempt VALUES ('127.0.0.1')";
+constexpr char kCounted[] = "SELECT count(*) FROM QbPlace";
+
 struct Row {
   std::vector<std::string> args;  // "{site}" stands for the site's directory
   std::string input;
@@ -100,6 +108,13 @@ const Row kRows[] = {
      "is typed); qbadmin password ID sets a new one\n1 problem.\n", "", kIds, "1,2,3,4", "UPDATE qb SET password = 'Pw2' WHERE id = 2"},
     {{"check"}, "", 1, "PROBLEM  qb.db: data: 1 ad (ad 4) has an Expire", "", kIds, "1,2,3,4",
      "UPDATE QB SET Expire = '4/1/2099' WHERE ID = 4", Store::kSqlite},
+    {{"limits"}, "", 0, "=Address    Ads in the last hour  Placing\n10.0.0.1   1                     allowed\n"
+     "10.6.6.6   2                     allowed\n127.0.0.1  0                     exempt\n", "", kCounted, "3", kPlaced},
+    {{"limits", "--clear", "10.6.6.6"}, "", 0, "=Forgot 2 ads counted for 10.6.6.6.\n", "", kCounted, "1", kPlaced},
+    {{"limits", "--all"}, "", 0, "=Forgot 3 ads counted for every address.\n", "", kCounted, "0", kPlaced},
+    {{"limits", "--exempt", "2001:DB8::7"}, "", 0, "=2001:db8:0:0::/64 is exempt from the placing limit now.\n", "",
+     "SELECT count(*) FROM QbPlaceExempt", "2", kPlaced},
+    {{"limits", "--clear", " "}, "", 2, "", "--clear: give an address"},
     {{"stats", "--format", "json"}, "", 0, "\"ads\": 4,\n  \"expired\": 1,\n  \"unlisted\": 0", ""},
 };
 

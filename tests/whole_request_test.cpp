@@ -40,6 +40,7 @@ struct Row {
   std::string config = kConfig, categories = kCategories, banners = "";
   std::function<void(const Site&)> prepare = nullptr;
   std::optional<std::string> guesses = std::nullopt;  // wrong passwords counted afterwards
+  std::optional<std::string> placed = std::nullopt;   // ads counted afterwards, per address
   bool fileOnly = false;     // about the store file itself: SQLite only
   bool serverOnly = false;   // about the database server: PostgreSQL only
   std::string postgresGolden = "";  // the page on PostgreSQL, when its error text differs
@@ -89,9 +90,11 @@ const std::string kSqlText = "x' OR 1=1; DROP TABLE QB; --";
 const std::string kUpdateBody =
     "Category=Pets&Item=Red+bike+2&Email=new%40example.com&Phone=1&Price=75&Desc=Now+cheaper&ID=1&pw=secret";
 
-std::vector<Ad> Many(int n) {
+std::vector<Ad> Many(int n, const std::string& name = "Ann Lee") {
   std::vector<Ad> ads;
-  for (int i = 1; i <= n; ++i) ads.push_back(Ad{.Item = "Ad " + std::to_string(i), .Category = i % 2 ? "Cars" : "Pets"});
+  for (int i = 1; i <= n; ++i) {
+    ads.push_back(Ad{.Item = "Ad " + std::to_string(i), .Name = name, .Category = i % 2 ? "Cars" : "Pets"});
+  }
   return ads;
 }
 
@@ -102,6 +105,19 @@ std::function<void(const Site&)> Tried(int count, const std::string& address, in
     s.Query("CREATE TABLE IF NOT EXISTS QbGuess (AdID INTEGER NOT NULL, Addr TEXT NOT NULL, At INTEGER NOT NULL)");
     s.Query("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(count) +
             ") INSERT INTO QbGuess SELECT 1, " + address + ", " + std::to_string(kNow - ago) + " FROM n");
+  };
+}
+
+// Seeds `count` ads placed from `address` (SQL) `ago` seconds before now;
+// with `exempt`, the address is exempt from the limit.
+std::function<void(const Site&)> Placed(int count, const std::string& address, int ago, bool exempt = false) {
+  return [=](const Site& s) {
+    s.Query(std::string(s.Server().empty() ? "" : "SET client_min_messages = warning;") +
+            "CREATE TABLE IF NOT EXISTS QbPlace (Addr TEXT NOT NULL, At INTEGER NOT NULL);"
+            "CREATE TABLE IF NOT EXISTS QbPlaceExempt (Addr TEXT PRIMARY KEY)");
+    s.Query("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " + std::to_string(count) +
+            ") INSERT INTO QbPlace SELECT " + address + ", " + std::to_string(kNow - ago) + " FROM n");
+    if (exempt) s.Query("INSERT INTO QbPlaceExempt VALUES (" + address + ")");
   };
 }
 
@@ -152,6 +168,11 @@ const auto kKeepAds = [](const Site& s) {
 
 const std::string kBikeRow =
     "1|Red bike|Ann Lee|ann@example.com|50|A red bike, hardly used.|555-1234|Cars|2999-01-01|1/2/2026|SECRET|||\n";
+const std::string kNet = "'2001:db8:0:1::/64'";
+const Call kPlaceAnn = Post("Action=ADD", "Name=Ann&Password=pw");
+std::string AnnPlacedFrom(const std::string& address) {  // the store after kPlaceAnn, with kBike before
+  return kBikeRow + "2||Ann||||||2026-04-13|3/14/2026|PW||" + address + "|\n";
+}
 const std::string kNulls = "|<null>|<null>|<null>|<null>|<null>|<null>|<null>|<null>|";
 
 const Row kRows[] = {
@@ -277,6 +298,29 @@ const Row kRows[] = {
      .store = "1||Ann||||||2026-04-13|3/14/2026|PW||127.0.0.1|\n", .prepare = [](const Site& s) { s.Write("qb.db", ""); },
      .fileOnly = true},
 
+    // Placing is limited per address (an IPv6 client per /64 network) to 20
+    // ads an hour, unless the operator exempts the address.
+    {.name = "TooManyAdsFromOneAddress", .call = kPlaceAnn, .golden = "too_many_ads_50.html", .ads = {kBike},
+     .prepare = Placed(20, "'127.0.0.1'", 600), .placed = "127.0.0.1|20|-600|-600\n"},
+    {.name = "PlaceTheTwentiethFromAnIpv6Network", .call = With(kPlaceAnn, "REMOTE_ADDR", "2001:DB8:0:1:ffff::7"),
+     .golden = "placed_plain_ann.html", .ads = {kBike}, .store = AnnPlacedFrom("2001:DB8:0:1:ffff::7"),
+     .prepare = [](const Site& s) { Placed(19, kNet, 60)(s), Placed(5, kNet, 3600)(s); },  // the 5 an hour old
+     .placed = "2001:db8:0:1::/64|20|-60|0\n"},
+    {.name = "PlaceWithoutAnAddress", .call = With(kPlaceAnn, "REMOTE_ADDR", ""), .golden = "placed_plain_ann.html",
+     .ads = {kBike}, .store = AnnPlacedFrom(""), .prepare = Placed(20, "''", 60), .placed = "|20|-60|-60\n"},
+    {.name = "PlaceFromAnExemptAddress", .call = kPlaceAnn, .golden = "placed_plain_ann.html", .ads = {kBike},
+     .store = AnnPlacedFrom("127.0.0.1"), .prepare = Placed(20, "'127.0.0.1'", 60, true),
+     .placed = "127.0.0.1|20|-60|-60\n"},
+    {.name = "PlaceOnAStoreOfTheVersionBefore", .call = kPlaceAnn, .golden = "placed_plain_ann.html", .ads = {kBike},
+     .store = AnnPlacedFrom("127.0.0.1"),
+     .prepare = [](const Site& s) {
+       RunRequest(s, Get("action=ShowAll"));
+       s.Query("DROP TABLE QbPlace; DROP TABLE QbPlaceExempt;" +
+               std::string(s.Server().empty() ? "PRAGMA user_version = 2"
+                                              : "COMMENT ON TABLE qb IS 'Quaybill ads, schema 1'"));
+     },
+     .placed = "127.0.0.1|1|0|0\n"},
+
     // Listings and the purge.
     {.name = "ListACategory", .call = Get("Action=List&Cat=1"), .golden = "list_cars.html",
      .ads = {kBike, kBob, kExpired, kCar, kLastDay, kMarkup}, .store = "purged"},
@@ -315,6 +359,10 @@ const Row kRows[] = {
              Ad{.Name = "ann lee ", .Category = ""}}},
     {.name = "SellerWithoutAds", .call = Post("Action=Getedit", "Name=%3Cb%3E%22x"), .golden = "seller_markup.html",
      .ads = {kBike}},
+    {.name = "SellerAHundredAds", .call = Post("Action=Getedit", "Name=+ann+%26+zo%EB%27s+"),
+     .golden = "seller_100_of_101.html", .ads = Many(101, "Ann & Zo\xeb's")},
+    {.name = "SellerTheNextHundred", .call = Get("Action=Getedit&Name=ann+%26+zo%EB%27s&Start=100"),
+     .golden = "seller_after_100.html", .ads = Many(101, "Ann & Zo\xeb's")},
     {.name = "Unlock", .call = Post("Action=Edit", "ID=+1+&pw=++SeCrEt+&submit=Get+Item"), .golden = "edit_bike.html",
      .ads = {kBike}},
     {.name = "UnlockMarkupAndOtherCategory", .call = Post("Action=Edit", "ID=1&pw=secret"),
@@ -437,6 +485,11 @@ TEST_P(WholeRequest, AnswersAndStoresAsExpected) {
   if (row.guesses) {
     EXPECT_EQ(site.Query("SELECT AdID, Addr, At - " + std::to_string(kNow) + " FROM QbGuess ORDER BY At, Addr"),
               *row.guesses);
+  }
+  if (row.placed) {
+    EXPECT_EQ(site.Query("SELECT Addr, count(*), min(At) - " + std::to_string(kNow) + ", max(At) - " +
+                         std::to_string(kNow) + " FROM QbPlace GROUP BY Addr ORDER BY Addr"),
+              *row.placed);
   }
   EXPECT_FALSE(std::ifstream(site.Path("qb.db-journal")).good());
 }

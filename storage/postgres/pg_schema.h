@@ -1,8 +1,8 @@
 #pragma once
-// The ad store's schema in PostgreSQL: table qb, its indexes, the table of
-// wrong passwords, and the functions that carry the ad record's comparison
-// rules (storage/ad_queries.h), in the first schema of the connection's
-// search path.
+// The ad store's schema in PostgreSQL: table qb, its indexes, the tables of
+// wrong passwords and of ads placed, and the functions that carry the ad
+// record's comparison rules (storage/ad_queries.h), in the first schema of
+// the connection's search path.
 #include <string>
 
 struct pg_conn;
@@ -10,7 +10,10 @@ struct pg_conn;
 namespace qb::pgschema {
 
 // Kept in the comment of table qb. A store made by a newer build is left as it is.
-inline constexpr int kVersion = 1;
+// Version 2 adds tables qbplace and qbplaceexempt; every statement of the
+// schema is written to be run again, so an older store is brought up to it
+// by running the whole schema once more.
+inline constexpr int kVersion = 2;
 
 // Brings the store to kVersion; a current store costs one read. Safe when
 // many processes, on many hosts, open a new store at once: they take turns

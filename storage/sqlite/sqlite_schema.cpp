@@ -33,6 +33,14 @@ constexpr char kCreateGuessTableSql[] =
     "CREATE INDEX IF NOT EXISTS QbGuess_Ad ON QbGuess(AdID, At);"
     "CREATE INDEX IF NOT EXISTS QbGuess_At ON QbGuess(At);";
 
+// The ads placed lately, per address, and the addresses exempt from the
+// limit (storage/place_limit.h).
+constexpr char kCreatePlaceTablesSql[] =
+    "CREATE TABLE IF NOT EXISTS QbPlace (Addr TEXT NOT NULL, At INTEGER NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS QbPlace_Addr ON QbPlace(Addr, At);"
+    "CREATE INDEX IF NOT EXISTS QbPlace_At ON QbPlace(At);"
+    "CREATE TABLE IF NOT EXISTS QbPlaceExempt (Addr TEXT PRIMARY KEY) WITHOUT ROWID;";
+
 std::string_view ArgText(sqlite3_value* arg) {
   const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(arg));
   if (text == nullptr) return {};
@@ -116,6 +124,7 @@ void EnsureCurrent(sqlite3* db, const std::string& context) {
              context);
         Exec(db, kCreateIndexesSql, context);
         Exec(db, kCreateGuessTableSql, context);
+        Exec(db, kCreatePlaceTablesSql, context);
         Exec(db, "PRAGMA user_version = " + std::to_string(kVersion), context);
       }
       Exec(db, "COMMIT", context);
