@@ -28,7 +28,8 @@ start)
   if [ -n "$port" ]; then
     as_owner openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$dir/server.key"  # mode 0600
     as_owner openssl req -x509 -key "$dir/server.key" -days 30 -subj /CN=127.0.0.1 -out "$dir/server.crt"
-    listen="-p $port -c listen_addresses=127.0.0.1 -c ssl=on -c ssl_cert_file=$dir/server.crt -c ssl_key_file=$dir/server.key"
+    listen="-p $port -c listen_addresses=127.0.0.1 -c ssl=on"
+    listen+=" -c ssl_cert_file=$dir/server.crt -c ssl_key_file=$dir/server.key"
   fi
   as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w \
     -o "-k $dir $listen -c unix_socket_permissions=0777 -c fsync=off -c max_connections=200" start >/dev/null ||
