@@ -69,5 +69,17 @@ TEST(Program, ASiteItMayNotWriteListsButPlacesNothing) {
   EXPECT_EQ(site.Query("SELECT count(*) FROM QB"), "2\n");
 }
 
+TEST(Program, PlacesAndListsOnAServerItReachesOverTls) {
+  // The static program's libpq and OpenSSL, whose CPU setup it puts off until it connects (sslmode=require).
+  if (TestPostgres().empty()) GTEST_SKIP() << "no PostgreSQL cluster (tests/support/test_postgres.sh)";
+  Site site(kConfig, kCategories, "", Store::kPostgresTls);
+  const std::string program = site.InstallProgram();
+  const Exit placed = RunProcess(program, Post("Action=ADD", "Item=Kite&Category=Boats&Password=pw"), Output::kPipe);
+  ASSERT_EQ(placed.status, 0) << placed.errors;  // -1: killed, say by an instruction the CPU lacks
+  const Exit listed = RunProcess(program, Get("Action=List&Cat=2"), Output::kPipe);
+  EXPECT_NE(listed.output.find("<b>Kite</b>"), std::string::npos) << listed.errors;
+  EXPECT_EQ(site.Query("SELECT Item, Category FROM QB"), "Kite|Boats\n");
+}
+
 }  // namespace
 }  // namespace qbtest

@@ -4,11 +4,23 @@
  * traps to the hypervisor (about 5 us here), which made every CGI request
  * 40 us slower, SQLite sites included, although only a PostgreSQL
  * connection uses OpenSSL. This definition takes the place of OpenSSL's own
- * (whose object is then never linked) and does nothing at start-up; the
- * PostgreSQL store calls QbSetUpOpenSslCpu before it connects, which does
- * what OpenSSL's setup does (without its OPENSSL_ia32cap override). Linked
- * into the static build only: elsewhere OpenSSL is a shared library that
- * sets itself up. */
+ * and does nothing at start-up (OpenSSL's object holds nothing else, so it
+ * is then never linked; were it linked anyway, the link would fail on the
+ * name defined twice). The PostgreSQL store calls QbSetUpOpenSslCpu before
+ * it connects, which does what OpenSSL's setup does (without its
+ * OPENSSL_ia32cap override). Linked into the static build only: elsewhere
+ * OpenSSL is a shared library that sets itself up. */
+
+#include <openssl/opensslv.h>
+
+/* What follows mirrors OpenSSL 3.0's private setup for x86-64 (crypto/cpuid.c
+ * and the x86_64cpuid object): four feature words, the probe's signature, and
+ * OPENSSL_cpuid_setup alone in its object. CMake links this file only there;
+ * elsewhere it must not build. */
+#if !defined(__x86_64__) || !defined(OPENSSL_VERSION_MAJOR) || OPENSSL_VERSION_MAJOR != 3 || \
+    OPENSSL_VERSION_MINOR != 0
+#error "openssl_cpu_setup.c mirrors OpenSSL 3.0 on x86-64; link OpenSSL's own CPU setup instead"
+#endif
 
 /* OpenSSL's CPU feature words, and its probe, which fills words 2 and 3 and
  * returns words 0 and 1. */

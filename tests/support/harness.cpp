@@ -77,12 +77,13 @@ Site::Site(const std::string& config, const std::string& categories, const std::
   std::string pattern = (fs::temp_directory_path() / "qbsite.XXXXXX").string();
   if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
   dir_ = pattern;
-  if (store == Store::kPostgres) {
+  if (store != Store::kSqlite) {
     if (TestPostgres().empty()) throw std::runtime_error("the tests' PostgreSQL cluster does not run");
     schema_ = "site_";
     for (const char c : fs::path(dir_).extension().string().substr(1)) schema_ += std::to_string(static_cast<int>(c));
     PgQuery(TestPostgres(), "CREATE SCHEMA " + schema_);
-    server_ = TestPostgres() + " options='-c search_path=" + schema_ + "'";
+    server_ = store == Store::kPostgresTls ? QB_TEST_POSTGRES_TLS : TestPostgres();
+    server_ += " options='-c search_path=" + schema_ + "'";
   }
   Write("qbcgi.cfg", config);
   Write("cat.lst", categories);

@@ -20,8 +20,9 @@ inline constexpr char kConfig[] = "admin@example.com\n30\nhttp://example.com/cgi
 inline constexpr char kCategories[] = "Cars\nBoats\nHouses\nJobs\nPets\nMusic\nComputers\nOther\n";
 
 // Where a site keeps its ads: qb.db, or a schema of its own in the tests'
-// PostgreSQL cluster (tests/support/test_postgres.sh).
-enum class Store { kSqlite, kPostgres };
+// PostgreSQL cluster (tests/support/test_postgres.sh), reached on its unix
+// socket or over TCP with TLS.
+enum class Store { kSqlite, kPostgres, kPostgresTls };
 // The cluster's connection string; empty when it does not run.
 const std::string& TestPostgres();
 
