@@ -55,8 +55,10 @@ void PurgeExpiredAds(Request& req, const std::string& todayText) {
     slots.queryDef->SetParameter("pName", todayText);
     // A store this site may not write (a read-only file or directory) keeps
     // its expired ads until a listing that can write comes by. The visitor
-    // has his page; the operator reads why in the server's error log.
-    if (!slots.queryDef->ExecuteIfWritable()) {
+    // has his page; the operator reads why in the server's error log. Nor
+    // does a listing wait behind other writers (a resident process holds its
+    // page until the request ends): the next quiet listing purges.
+    if (slots.queryDef->ExecuteWhenFree() == QueryDef::Deferred::kCannotWrite) {
       LogForRequest(req, "expired ads not purged: the store cannot be written (a read-only file or directory, or a database server that refuses writes)");
     }
     slots.queryDef->Close();

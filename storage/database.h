@@ -124,10 +124,13 @@ class QueryDef {
   virtual std::unique_ptr<Recordset> OpenRecordset() = 0;
   // Runs a statement that returns no rows (DELETE); done when it returns.
   virtual void Execute() = 0;
-  // Execute for work that may wait: when the store cannot be written here
-  // (CannotWriteStore), returns false having changed nothing; other failures
-  // raise as Execute's do.
-  virtual bool ExecuteIfWritable() = 0;
+  // What ExecuteWhenFree did.
+  enum class Deferred { kDone, kCannotWrite, kOthersWriting };
+  // Execute for work that a later request can do as well (the expiry purge),
+  // which must not keep its request waiting: when the store cannot be written
+  // here (CannotWriteStore), or other writers hold it or wait for it, returns
+  // which, having changed nothing; other failures raise as Execute's do.
+  virtual Deferred ExecuteWhenFree() = 0;
   // Rows changed by the last Execute.
   virtual long long RowsAffected() const = 0;
   virtual void Close() = 0;

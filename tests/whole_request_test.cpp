@@ -121,10 +121,11 @@ std::function<void(const Site&)> Placed(int count, const std::string& address, i
   };
 }
 
-// Another connection takes the write lock, runs `sql` and commits 200 ms later:
-// a request started meanwhile must see the change before it tests a password.
-std::function<void(const Site&)> WhileLocked(const std::string& sql) {
-  return [sql](const Site& s) {
+// Another connection takes the write lock, runs `sql` and commits `holdMs`
+// later: a request started meanwhile must see the change before it tests a
+// password.
+std::function<void(const Site&)> WhileLocked(const std::string& sql, int holdMs = 200) {
+  return [sql, holdMs](const Site& s) {
     RunRequest(s, Get("action=ShowAll"));  // the schema is current: only the request waits
     if (!s.Server().empty()) {  // the board's advisory write lock
       PGconn* conn = PQconnectdb(s.Server().c_str());
@@ -143,8 +144,8 @@ std::function<void(const Site&)> WhileLocked(const std::string& sql) {
     sqlite3_busy_timeout(db, 10000);  // the commit waits for the request's read to end
     ASSERT_EQ(sqlite3_exec(db, ("BEGIN IMMEDIATE;" + sql).c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     static std::jthread holder;
-    holder = std::jthread([db] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    holder = std::jthread([db, holdMs] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
       sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
       sqlite3_close(db);
     });
@@ -324,6 +325,9 @@ const Row kRows[] = {
     // Listings and the purge.
     {.name = "ListACategory", .call = Get("Action=List&Cat=1"), .golden = "list_cars.html",
      .ads = {kBike, kBob, kExpired, kCar, kLastDay, kMarkup}, .store = "purged"},
+    {.name = "ListWhileAnotherWrites", .call = Get("Action=List&Cat=1"), .golden = "list_cars.html",
+     .ads = {kBike, kBob, kExpired, kCar, kLastDay, kMarkup}, .prepare = WhileLocked("SELECT 1", 3000),
+     .fileOnly = true},
     {.name = "ListAHundredOfACategory", .call = Get("Action=List&Cat=1"), .golden = "list_cars_100.html",
      .ads = Many(202)},
     {.name = "ListTheNextHundred", .call = Get("Action=List&Cat=1&Start=+199"), .golden = "list_cars_after_199.html",

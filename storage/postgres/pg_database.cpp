@@ -403,12 +403,14 @@ void PgQueryDef::Execute() {
   rowsAffected_ = std::atoll(PQcmdTuples(result->Get()));
 }
 
-bool PgQueryDef::ExecuteIfWritable() {
+// A statement outside a transaction takes none of the board's locks: it
+// waits only for rows another request is changing, briefly.
+QueryDef::Deferred PgQueryDef::ExecuteWhenFree() {
   try {
     Execute();
-    return true;
+    return Deferred::kDone;
   } catch (const QbError& error) {
-    if (CannotWriteStore(error)) return false;
+    if (CannotWriteStore(error)) return Deferred::kCannotWrite;
     throw;
   }
 }

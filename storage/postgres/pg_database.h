@@ -62,7 +62,7 @@ class PgQueryDef final : public QueryDef {
   void SetParameter(std::string_view name, std::string_view value) override;
   std::unique_ptr<Recordset> OpenRecordset() override;
   void Execute() override;
-  bool ExecuteIfWritable() override;
+  Deferred ExecuteWhenFree() override;
   long long RowsAffected() const override { return rowsAffected_; }
   void Close() override;
   bool IsOpen() const override { return open_; }

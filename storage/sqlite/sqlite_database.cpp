@@ -24,6 +24,9 @@ namespace {
 // How long a request waits for another's lock before it gives up: far longer
 // than any single write takes, even on a slow disk.
 constexpr auto kBusyTimeout = std::chrono::seconds(15);
+// How long a write that can be put off waits for SQLite's lock once no other
+// writer is queued: time for readers to finish their reads, not for a writer.
+constexpr auto kPutOffPatience = std::chrono::milliseconds(100);
 
 // Waits for a lock that another process holds. Writers queue for their turn
 // first (write_turn.h), so what is left to wait for here is a reader, or the
@@ -36,6 +39,7 @@ struct BusyWait {
   // When the writer now stepping began to wait for its turn: its wait here
   // counts from then, so queue and lock together stay within the timeout.
   std::optional<std::chrono::steady_clock::time_point> turnSince;
+  std::chrono::steady_clock::duration patience = kBusyTimeout;
   std::uint32_t random;
 };
 
@@ -43,7 +47,7 @@ int WaitForLock(void* context, int attempts) {
   auto* wait = static_cast<BusyWait*>(context);
   const auto now = std::chrono::steady_clock::now();
   if (attempts == 0) wait->since = wait->turnSince.value_or(now);
-  if (now - wait->since >= kBusyTimeout) return 0;
+  if (now - wait->since >= wait->patience) return 0;
   wait->random ^= wait->random << 13;
   wait->random ^= wait->random >> 17;
   wait->random ^= wait->random << 5;
@@ -99,6 +103,18 @@ class Connection {
     return rc;
   }
 
+  // One step of `stmt`, a write that can be put off: taken only when no other
+  // writer holds or waits for its turn, and given up (SQLITE_BUSY, nothing
+  // changed) when SQLite's lock is not had within kPutOffPatience.
+  int StepWhenFree(sqlite3_stmt* stmt) {
+    if (!TakeTurnIfIdle()) return SQLITE_BUSY;
+    busyWait.patience = kPutOffPatience;
+    const int rc = sqlite3_step(stmt);
+    busyWait.patience = kBusyTimeout;
+    GiveTurnOutsideTransaction();
+    return rc;
+  }
+
   // Runs `sql`, a statement that opens or ends a write transaction, in turn
   // with the store's other writers: BEGIN IMMEDIATE takes SQLite's write lock
   // at once, so it waits for this connection's turn first (SQLite counts it
@@ -139,6 +155,15 @@ class Connection {
     const auto now = std::chrono::steady_clock::now();
     busyWait.turnSince = now;
     turn_.Take(now + kBusyTimeout);
+  }
+  // WaitForTurn for a write that does not wait: false when another writer
+  // holds or waits for a turn.
+  bool TakeTurnIfIdle() {
+    if (turn_.Held() || sqlite3_txn_state(handle_, nullptr) != SQLITE_TXN_NONE ||
+        sqlite3_db_readonly(handle_, "main") == 1) {
+      return true;
+    }
+    return turn_.TakeIfIdle();
   }
   void GiveTurnOutsideTransaction() noexcept {
     if (sqlite3_get_autocommit(handle_) != 0) GiveTurn();
@@ -421,13 +446,13 @@ std::unique_ptr<Recordset> SqliteQueryDef::OpenRecordset() {
   return rs;
 }
 
-int SqliteQueryDef::Run() {
+int SqliteQueryDef::Run(bool whenFree) {
   Statement& stmt = Use();
   if (sqlite3_column_count(stmt.Get()) > 0) {
     throw QbError(kErrInvalidArgument, "Execute runs only queries that return no rows; use OpenRecordset");
   }
   stmt.Restart();
-  const int rc = stmt.Conn().Step(stmt.Get());
+  const int rc = whenFree ? stmt.Conn().StepWhenFree(stmt.Get()) : stmt.Conn().Step(stmt.Get());
   if (rc == SQLITE_DONE) rowsAffected_ = sqlite3_changes64(sqlite3_db_handle(stmt.Get()));
   stmt.Restart();
   return rc;
@@ -438,11 +463,12 @@ void SqliteQueryDef::Execute() {
   if (rc != SQLITE_DONE) throw stmt_->Conn().Error(rc, "Running a query");
 }
 
-bool SqliteQueryDef::ExecuteIfWritable() {
-  const int rc = Run();
-  if (rc == SQLITE_DONE) return true;
+QueryDef::Deferred SqliteQueryDef::ExecuteWhenFree() {
+  const int rc = Run(true);
+  if (rc == SQLITE_DONE) return Deferred::kDone;
+  if ((rc & 0xff) == SQLITE_BUSY) return Deferred::kOthersWriting;
   QbError error = stmt_->Conn().Error(rc, "Running a query");
-  if (CannotWriteStore(error)) return false;
+  if (CannotWriteStore(error)) return Deferred::kCannotWrite;
   throw error;
 }
 

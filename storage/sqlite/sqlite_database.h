@@ -69,7 +69,7 @@ class SqliteQueryDef final : public QueryDef {
   void SetParameter(std::string_view name, std::string_view value) override;
   std::unique_ptr<Recordset> OpenRecordset() override;
   void Execute() override;
-  bool ExecuteIfWritable() override;
+  Deferred ExecuteWhenFree() override;
   long long RowsAffected() const override { return rowsAffected_; }
   void Close() override;
   bool IsOpen() const override { return open_; }
@@ -77,7 +77,7 @@ class SqliteQueryDef final : public QueryDef {
  private:
   friend class SqliteDatabase;
   explicit SqliteQueryDef(std::shared_ptr<Statement> stmt);
-  int Run();  // SQLite's result code of one run, the statement left ready
+  int Run(bool whenFree = false);  // SQLite's result code of one run, the statement left ready
   Statement& Use() const;  // raises when this or the database is closed
   std::shared_ptr<Statement> stmt_;  // released by Close
   bool open_ = true;

@@ -131,6 +131,21 @@ bool WriteTurn::Take(Clock::time_point deadline) {
   return held_;
 }
 
+bool WriteTurn::TakeIfIdle() {
+  if (held_ || !OpenQueue()) return true;
+  ticket_ = std::atomic_ref<std::uint64_t>(*drawn_).fetch_add(1);
+  if (TicketLock(fd_, F_OFD_SETLK, F_WRLCK, ticket_) != 0) return false;
+  // Every ticket that could still be past the queue, or about to be, is free.
+  held_ = true;
+  for (std::uint64_t back = 1; back <= kAtOnce && held_; ++back) {
+    held_ = TicketLock(fd_, F_OFD_SETLK, F_RDLCK, ticket_ - back) == 0;
+    if (held_) TicketLock(fd_, F_OFD_SETLK, F_UNLCK, ticket_ - back);
+  }
+  // A writer that drew the next ticket meanwhile waits for this one's byte.
+  if (!held_) TicketLock(fd_, F_OFD_SETLK, F_UNLCK, ticket_);
+  return held_;
+}
+
 void WriteTurn::Give() noexcept {
   if (!held_) return;
   TicketLock(fd_, F_OFD_SETLK, F_UNLCK, ticket_);

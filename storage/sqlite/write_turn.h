@@ -46,6 +46,9 @@ class WriteTurn {
   // Queues for this connection's turn and waits until it comes or `deadline`
   // passes; true when the turn is held.
   bool Take(std::chrono::steady_clock::time_point deadline);
+  // Takes the turn only when no other writer holds one or waits for one;
+  // never waits. True also where there is no queue (SQLite's lock decides).
+  bool TakeIfIdle();
   // Lets the next writer go. Harmless when the turn is not held.
   void Give() noexcept;
   bool Held() const { return held_; }
