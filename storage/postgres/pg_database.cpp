@@ -330,10 +330,7 @@ void PgDatabase::ForEachRow(const StoreSql& sql, std::span<const SqlValue> value
   }
 }
 
-void PgDatabase::BeginWrite() {
-  session_->Link().Begin("Locking the ad store in PostgreSQL");
-  session_->Exec(kWriteLockSql, "Locking the ad store");
-}
+void PgDatabase::BeginWrite() { session_->Link().Begin("Locking the ad store in PostgreSQL", kWriteLockSql); }
 
 void PgDatabase::CommitWrite() {
   // COMMIT of a transaction that failed rolls it back, and says so.

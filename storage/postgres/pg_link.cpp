@@ -89,7 +89,9 @@ PgResultPtr PgLink::Exec(const std::string& sql, const std::string& context) {
   return last;
 }
 
-void PgLink::Begin(const std::string& context) { Exec("BEGIN; " + limitSql_, context); }
+void PgLink::Begin(const std::string& context, const std::string& first) {
+  Exec(first.empty() ? "BEGIN; " + limitSql_ : "BEGIN; " + limitSql_ + "; " + first, context);
+}
 
 PgResultPtr PgLink::Run(const std::string& sql, const PgValues& values, int resultFormat,
                         const std::string& context) {

@@ -51,8 +51,9 @@ class PgLink {
   // the last; a statement that fails raises its error, described as
   // `context`'s.
   PgResultPtr Exec(const std::string& sql, const std::string& context);
-  // Opens a transaction whose statements each end after the statement limit.
-  void Begin(const std::string& context);
+  // Opens a transaction whose statements each end after the statement
+  // limit, and runs `first` in it (no values), in the same round trip.
+  void Begin(const std::string& context, const std::string& first = "");
   // Runs one statement with `values`, its result in `resultFormat`; outside
   // a transaction it ends after the statement limit.
   PgResultPtr Run(const std::string& sql, const PgValues& values, int resultFormat, const std::string& context);

@@ -85,9 +85,8 @@ int ReadVersion(PgLink& link, const std::string& context) {
 
 void EnsureCurrent(PgLink& link, const std::string& context) {
   if (ReadVersion(link, context) >= kVersion) return;
-  link.Begin(context);
   try {
-    link.Exec(kLockSql, context);
+    link.Begin(context, kLockSql);
     if (ReadVersion(link, context) < kVersion) {
       link.Exec(kSchemaSql, context);
       link.Exec("COMMENT ON TABLE qb IS 'Quaybill ads, schema " + std::to_string(kVersion) + "'", context);
