@@ -73,6 +73,9 @@ struct Request {
         .count();
   };
 
+  // How long the store's database server is waited on; tests shorten it.
+  ServerWaits storeWaits;
+
   SiteConfig config;
   std::string DatabasePath;
   std::string ErrorText;
@@ -97,7 +100,7 @@ struct Request {
   std::string GetFormValue(std::string_view name) const { return form.GetFormValue(name); }
   // Opens the site's store: afresh, or on the connection a resident process keeps.
   std::unique_ptr<Database> OpenStore() const {
-    return Database::Open(StoreLocation{DatabasePath, config.StoreConnection}, keptStore);
+    return Database::Open(StoreLocation{DatabasePath, config.StoreConnection, storeWaits}, keptStore);
   }
 };
 

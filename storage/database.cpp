@@ -14,7 +14,7 @@ bool CannotWriteStore(const QbError& error) {
 }
 
 std::unique_ptr<Database> Database::Open(const StoreLocation& where, KeptStore* kept) {
-  if (!where.server.empty()) return PgDatabase::Open(where.server, kept);
+  if (!where.server.empty()) return PgDatabase::Open(where.server, where.waits, kept);
   return SqliteDatabase::Open(where.file, "qb.db", kept);
 }
 

@@ -8,10 +8,12 @@
 //
 // Every failure raises QbError, numbered alike on both stores for the same
 // kind of failure (kErrStoreBase plus SQLite's result code: 3014 cannot
-// open or reach the store, 3008 cannot write it, 3005 locked too long).
+// open or reach the store, 3008 cannot write it, 3005 locked or busy too
+// long).
 // Closing an object twice raises kErrObjectClosed; the request's database
 // slots (database_slots.h) raise kErrObjectNotSet for an empty slot. The
 // application error routine relies on both to choose its error page.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -36,11 +38,23 @@ class QueryDef;
 // refuses writes or cannot be reached.
 bool CannotWriteStore(const QbError& error);
 
+// How long a request waits on a database server. A statement (its waits
+// for locks included) that has not finished after `statement` is ended by
+// the server (error 3005); a server that sends nothing for `silence` while
+// an answer is due, or while a connection is made, is given up (error 3014).
+// The program waits 15 s and 30 s; tests shorten both.
+struct ServerWaits {
+  std::chrono::milliseconds statement{15000};
+  std::chrono::milliseconds silence{30000};
+};
+
 // Where a site keeps its ads: the SQLite file at `file`, unless `server`
-// holds a PostgreSQL connection string (libpq's key=value or URI form).
+// holds a PostgreSQL connection string (libpq's key=value or URI form),
+// waited on as `waits` says.
 struct StoreLocation {
   std::string file;
   std::string server;
+  ServerWaits waits = {};
 };
 
 // A value bound to a numbered parameter by Database::RunStatement and

@@ -79,9 +79,6 @@ PGconn* KeptStore::TakeServer(const std::string& server) {
 
 void KeptStore::KeepServer(PGconn* conn, const std::string& server) noexcept {
   if (conn == nullptr) return;
-  if (PQstatus(conn) == CONNECTION_OK && PQtransactionStatus(conn) != PQTRANS_IDLE) {
-    PQclear(PQexec(conn, "ROLLBACK"));
-  }
   if (PQstatus(conn) == CONNECTION_OK && PQtransactionStatus(conn) == PQTRANS_IDLE) {
     try {
       serverString_ = server;

@@ -65,9 +65,10 @@ class KeptStore {
   // The kept connection to the PostgreSQL server that connection string
   // `server` names, which the caller now owns; null when there is none.
   pg_conn* TakeServer(const std::string& server);
-  // Keeps `conn`, connected with `server`, once any transaction it has open
-  // is rolled back; a connection that is broken, or cannot be brought to
-  // rest, is closed instead.
+  // Keeps `conn`, connected with `server`, when it is at rest; one that is
+  // broken or has a transaction open is closed instead (the server then
+  // rolls the transaction back), as waiting here for a ROLLBACK could have
+  // no end.
   void KeepServer(pg_conn* conn, const std::string& server) noexcept;
 
  private:

@@ -4,13 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <libpq-fe.h>
+#include <poll.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -43,6 +49,7 @@ struct Row {
   std::optional<std::string> placed = std::nullopt;   // ads counted afterwards, per address
   bool fileOnly = false;     // about the store file itself: SQLite only
   bool serverOnly = false;   // about the database server: PostgreSQL only
+  bool residentOnly = false;  // about the connection a resident process keeps
   std::string postgresGolden = "";  // the page on PostgreSQL, when its error text differs
 };
 
@@ -158,6 +165,75 @@ void ServerOptions(const Site& s, const std::string& options) {
   server.insert(server.find("options='") + 9, options + " ");
   s.Write("qbcgi.cfg", kConfig + server + "\n");
 }
+
+// The request waits on the database server 1 s for a statement, 2 s for an
+// answer (the program: 15 s and 30 s).
+Call Briefly(Call call) {
+  call.waits = {std::chrono::seconds(1), std::chrono::seconds(2)};
+  return call;
+}
+
+// Runs `then` after `seconds`, or sooner when the test ends.
+void Later(int seconds, std::function<void()> then) {
+  static std::jthread later;
+  later = std::jthread([seconds, then](std::stop_token stop) {
+    std::mutex m;
+    std::unique_lock lock(m);
+    std::condition_variable_any().wait_for(lock, stop, std::chrono::seconds(seconds), [] { return false; });
+    then();
+  });
+}
+
+// Another connection holds an operator's lock on the table for 3 s.
+const auto kTableLocked = [](const Site& s) {
+  RunRequest(s, Get("action=ShowAll"));  // the schema is current: only the request waits
+  PGconn* conn = PQconnectdb(s.Server().c_str());
+  PQclear(PQexec(conn, "BEGIN; LOCK TABLE qb IN ACCESS EXCLUSIVE MODE"));
+  Later(3, [conn] { PQfinish(conn); });
+};
+
+// The backend of the resident process's kept connection stops (SIGSTOP)
+// for 10 s.
+const auto kBackendStopped = [](const Site& s) {
+  PGconn* conn = s.Resident().TakeServer(s.Server());
+  const int backend = PQbackendPID(conn);
+  s.Resident().KeepServer(conn, s.Server());
+  ASSERT_EQ(::kill(backend, SIGSTOP), 0);
+  Later(10, [backend] { ::kill(backend, SIGCONT); });
+};
+
+// The site's server is one on its own socket that answers the startup
+// packet with `answer` and is then silent, for 10 s at most.
+std::function<void(const Site&)> FakeServer(const std::string& answer, const std::string& options = "") {
+  return [=](const Site& s) {
+    s.Write("qbcgi.cfg", std::string(kConfig) + "host=" + s.Dir() + " user=qb dbname=qb " + options + "\n");
+    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+    (s.Dir() + "/.s.PGSQL.5432").copy(address.sun_path, sizeof address.sun_path - 1);
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    Later(0, [listener, answer] {
+      pollfd ready{listener, POLLIN, 0};
+      const int conn = ::poll(&ready, 1, 10000) == 1 ? ::accept(listener, nullptr, nullptr) : -1;
+      char bytes[4096];
+      bool answered = false;
+      for (pollfd in{conn, POLLIN, 0}; ::poll(&in, 1, 10000) == 1 && ::read(conn, bytes, sizeof bytes) > 0;) {
+        if (!std::exchange(answered, true) && ::write(conn, answer.data(), answer.size()) < 0) break;
+      }
+      ::close(conn);
+      ::close(listener);
+    });
+  };
+}
+
+// A server's error message during the startup.
+std::string Fatal(const std::string& code, const std::string& message) {
+  const std::string fields = std::string("SFATAL\0VFATAL\0C", 15) + code + '\0' + 'M' + message + '\0' + '\0';
+  const std::uint32_t size = static_cast<std::uint32_t>(fields.size() + 4);
+  return std::string{'E', char(size >> 24), char(size >> 16), char(size >> 8), char(size)} + fields;
+}
+// Login accepted, ready for queries.
+const std::string kReady("R\0\0\0\x08\0\0\0\0Z\0\0\0\x05I", 15);
 
 const auto kKeepAds = [](const Site& s) {
   s.Query(s.Server().empty()
@@ -418,6 +494,23 @@ const Row kRows[] = {
        WhileLocked("SELECT 1")(s);
      },
      .serverOnly = true},
+    {.name = "TableLockedTooLong", .call = Briefly(Get("Action=List&Cat=1")),
+     .golden = "error_3005_table_locked_list.html", .ads = {kBike}, .store = kBikeRow, .prepare = kTableLocked,
+     .serverOnly = true},
+    {.name = "TableLockedTooLongToPlace", .call = Briefly(Post("Action=ADD", "Item=x&Password=p")),
+     .golden = "error_3005_table_locked_add.html", .ads = {kBike}, .store = kBikeRow, .prepare = kTableLocked,
+     .serverOnly = true},
+    {.name = "BackendStopsAnswering", .call = Briefly(Get("Action=List&Cat=1")),
+     .golden = "error_3014_stopped_answering.html", .prepare = kBackendStopped, .serverOnly = true,
+     .residentOnly = true},
+    {.name = "ServerSilentAfterTheLogin", .call = Briefly(Get("Action=List&Cat=1")),
+     .golden = "error_3014_stopped_answering.html", .prepare = FakeServer(kReady), .serverOnly = true},
+    {.name = "ServerSilentAtTheLogin", .call = Briefly(Get("Action=List&Cat=1")),
+     .golden = "error_3014_no_answer.html", .prepare = FakeServer("", "connect_timeout=0"), .serverOnly = true},
+    {.name = "TooManyClients", .call = Get("Action=List&Cat=1"), .golden = "error_3014_too_many_clients.html",
+     .prepare = FakeServer(Fatal("53300", "sorry, too many clients already")), .serverOnly = true},
+    {.name = "LoginRefused", .call = Get("Action=List&Cat=1"), .golden = "error_3014_login_refused.html",
+     .prepare = FakeServer(Fatal("28P01", "password authentication failed for user \"qb\"")), .serverOnly = true},
     {.name = "DeleteWaitsForAnAdBeingPlaced", .call = Post("Action=Delete", "ID=2&pw=guess&Item=x"),
      .golden = "invalid_password.html", .ads = {kBike}, .store = kBikeRow + "2|New ad" + kNulls + "NEW|<null>|<null>|<null>\n",
      .prepare = WhileLocked("INSERT INTO QB (Item, Password) VALUES ('New ad', 'NEW')")},
@@ -460,7 +553,7 @@ class WholeRequest : public testing::TestWithParam<std::tuple<Row, bool, Store>>
 
 TEST_P(WholeRequest, AnswersAndStoresAsExpected) {
   const auto& [row, resident, store] = GetParam();
-  if ((resident && row.output == Output::kPipe) || (store == Store::kPostgres ? row.fileOnly : row.serverOnly)) {
+  if ((resident && row.output == Output::kPipe) || (!resident && row.residentOnly) || (store == Store::kPostgres ? row.fileOnly : row.serverOnly)) {
     GTEST_SKIP();
   }
   if (store == Store::kPostgres && TestPostgres().empty()) {
@@ -471,7 +564,7 @@ TEST_P(WholeRequest, AnswersAndStoresAsExpected) {
   for (const Ad& ad : row.ads) site.Seed(ad);
   if (resident) RunRequest(site, Post("Action=GetEdit", "Name=Nobody"), Output::kResident);
   if (row.prepare) row.prepare(site);
-  const std::string before = Snapshot(site);
+  const std::string before = row.store == "unchanged" ? Snapshot(site) : "";  // not waiting for a lock held
   const std::string page = RunRequest(site, row.call, resident ? Output::kResident : row.output);
   const bool own = store == Store::kPostgres && !row.postgresGolden.empty();
   EXPECT_EQ(page, Golden(own ? row.postgresGolden : row.golden, page));

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <utility>
@@ -14,6 +16,7 @@
 #include "storage/ad_record.h"
 #include "storage/pending_change.h"
 #include "storage/postgres/pg_error.h"
+#include "storage/postgres/pg_link.h"
 #include "storage/postgres/pg_schema.h"
 
 // In the static program, OpenSSL's probe of the CPU waits for the first
@@ -29,40 +32,41 @@ constexpr int kTextFormat = 0, kBinaryFormat = 1;
 
 // The write lock of WriteTransaction: one advisory lock that every request's
 // check-and-change takes, as SQLite's write lock is one for the whole file.
-// A request waits for it at most 15 s, as for SQLite's (error 3005 after),
-// unless the server, the database or the user has a lock_timeout of its own.
-// The limit is set for the transaction only, which holds with a pooler in
-// front of the server (pgbouncer hands each transaction whichever server
-// connection is free, and refuses settings sent at connection).
-constexpr char kBeginWriteSql[] =
-    "BEGIN; SELECT set_config('lock_timeout', '15s', true) WHERE current_setting('lock_timeout') = '0'; "
-    "SELECT pg_advisory_xact_lock(5366869083350425601)";
+// A request waits for it no longer than for any statement (15 s, as for
+// SQLite's lock; error 3005 after), or the lock_timeout the server, the
+// database or the user has, when shorter.
+constexpr char kWriteLockSql[] = "SELECT pg_advisory_xact_lock(5366869083350425601)";
 
-// Connects with the operator's connection string; a connection attempt ends
-// after 10 s unless the string says otherwise. Nothing else is set at
+// Connects with the operator's connection string. A connection attempt
+// ends after 10 s, or the string's connect_timeout, but never later than
+// the silence limit (libpq waits at least 2 s). Nothing else is set at
 // connection time, so that a pooler such as pgbouncer takes the connection
 // as it is.
-PGconn* Connect(const std::string& server, const std::string& context) {
+PGconn* Connect(const std::string& server, const ServerWaits& waits, const std::string& context) {
   char* error = nullptr;
   PQconninfoOption* parsed = PQconninfoParse(server.c_str(), &error);
   if (parsed == nullptr) {
     PQfreemem(error);
     throw QbError(kErrStoreBase + 14, context + ": the PostgreSQL connection string in qbcgi.cfg is not valid");
   }
+  const long long limit = std::max<long long>(1, std::chrono::ceil<std::chrono::seconds>(waits.silence).count());
+  long long timeout = std::min(10LL, limit);
   std::vector<const char*> keys, values;
-  bool timeoutGiven = false;
   for (const PQconninfoOption* o = parsed; o->keyword != nullptr; ++o) {
     if (o->val == nullptr) continue;
-    timeoutGiven |= std::strcmp(o->keyword, "connect_timeout") == 0;
+    if (std::strcmp(o->keyword, "connect_timeout") == 0) {
+      const long long given = std::atoll(o->val);  // 0 or less: libpq would wait for ever
+      timeout = given > 0 && given < limit ? given : limit;
+      continue;
+    }
     keys.push_back(o->keyword);
     values.push_back(o->val);
   }
+  const std::string timeoutText = std::to_string(timeout);
   keys.push_back("fallback_application_name");
   values.push_back("quaybill");
-  if (!timeoutGiven) {
-    keys.push_back("connect_timeout");
-    values.push_back("10");
-  }
+  keys.push_back("connect_timeout");
+  values.push_back(timeoutText.c_str());
   keys.push_back(nullptr);
   values.push_back(nullptr);
   if (QbSetUpOpenSslCpu != nullptr) QbSetUpOpenSslCpu();
@@ -176,50 +180,38 @@ class PgResult {
 // it: the connection, usable only while the database is open.
 class PgSession {
  public:
-  explicit PgSession(PGconn* conn) : conn_(conn) {}
-  PGconn* Use() const {
+  explicit PgSession(PgLink link) : link_(std::move(link)) {}
+  PgLink& Link() {
     if (!open_) throw QbError(kErrObjectClosed, "The database PostgreSQL is closed");
-    return conn_;
+    return link_;
   }
   bool IsOpen() const { return open_; }
   PGconn* Detach() noexcept {
     open_ = false;
-    return conn_;
+    return link_.Conn();
   }
 
   // Runs `sql` with `params`; its rows, or the error of `what`.
-  std::shared_ptr<PgResult> Run(const std::string& sql, const PgParams& params, const std::string& what) const {
-    PGconn* conn = Use();
-    auto result = std::make_shared<PgResult>(PQexecParams(conn, sql.c_str(), params.Count(), params.Types(),
-                                                          params.Data(), params.Lengths(), params.Formats(),
-                                                          kBinaryFormat));
-    const ExecStatusType status = PQresultStatus(result->Get());
-    if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
-      throw PgStatementError(conn, result->Get(), what + " in PostgreSQL");
-    }
-    return result;
+  std::shared_ptr<PgResult> Run(const std::string& sql, const PgParams& params, const std::string& what) {
+    const PgValues values{params.Count(), params.Types(), params.Data(), params.Lengths(), params.Formats()};
+    return std::make_shared<PgResult>(Link().Run(sql, values, kBinaryFormat, what + " in PostgreSQL").release());
   }
   // Runs `sql` (one or more statements, no values); the command tag of the
   // last, or the error of `what`.
-  std::string Exec(const char* sql, const std::string& what) const {
-    PGconn* conn = Use();
-    PgResult result(PQexec(conn, sql));
-    const ExecStatusType status = PQresultStatus(result.Get());
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-      throw PgStatementError(conn, result.Get(), what + " in PostgreSQL");
-    }
-    return PQcmdStatus(result.Get());
+  std::string Exec(const char* sql, const std::string& what) {
+    return PQcmdStatus(Link().Exec(sql, what + " in PostgreSQL").get());
   }
 
  private:
-  PGconn* conn_;
+  PgLink link_;
   bool open_ = true;
 };
 
 // ---------------------------------------------------------------- PgDatabase
 
-PgDatabase::PgDatabase(PGconn* conn, std::string server, KeptStore* kept)
-    : session_(std::make_shared<PgSession>(conn)), server_(std::move(server)), keptStore_(kept) {}
+PgDatabase::PgDatabase(PGconn* conn, std::string server, const ServerWaits& waits, KeptStore* kept)
+    : session_(std::make_shared<PgSession>(PgLink(conn, waits))), server_(std::move(server)), waits_(waits),
+      keptStore_(kept) {}
 
 PgDatabase::~PgDatabase() {
   if (session_->IsOpen()) Release(session_->Detach());
@@ -227,6 +219,12 @@ PgDatabase::~PgDatabase() {
 }
 
 void PgDatabase::Release(PGconn* conn) noexcept {
+  if (keptStore_ != nullptr && PQstatus(conn) == CONNECTION_OK && PQtransactionStatus(conn) != PQTRANS_IDLE) {
+    try {  // kept only when at rest
+      PgLink(conn, waits_).Exec("ROLLBACK", "Rolling back in PostgreSQL");
+    } catch (...) {
+    }
+  }
   if (keptStore_ != nullptr) {
     keptStore_->KeepServer(conn, server_);
   } else {
@@ -234,30 +232,32 @@ void PgDatabase::Release(PGconn* conn) noexcept {
   }
 }
 
-std::unique_ptr<PgDatabase> PgDatabase::Open(const std::string& server, KeptStore* kept) {
+std::unique_ptr<PgDatabase> PgDatabase::Open(const std::string& server, const ServerWaits& waits, KeptStore* kept) {
   const std::string context = "The ad store in PostgreSQL could not be opened";
   if (PGconn* conn = kept != nullptr ? kept->TakeServer(server) : nullptr) {
     // The check of the schema is the connection's first use: a server that
-    // restarted since the last request fails it, and is connected to afresh.
+    // restarted since the last request fails it, and is connected to afresh;
+    // one that stopped answering has had all the time a request may wait.
+    PgLink link(conn, waits);
     try {
-      pgschema::EnsureCurrent(conn, context);
-      return std::unique_ptr<PgDatabase>(new PgDatabase(conn, server, kept));
+      pgschema::EnsureCurrent(link, context);
+      return std::unique_ptr<PgDatabase>(new PgDatabase(conn, server, waits, kept));
     } catch (const QbError&) {
       if (PQstatus(conn) != CONNECTION_BAD) {
         kept->KeepServer(conn, server);
         throw;
       }
       PQfinish(conn);
+      if (link.GaveUp()) throw;
     }
   }
-  std::unique_ptr<PgDatabase> db(new PgDatabase(Connect(server, context), server, kept));
-  PGconn* conn = db->session_->Use();
-  pgschema::EnsureCurrent(conn, context);
+  std::unique_ptr<PgDatabase> db(new PgDatabase(Connect(server, waits, context), server, waits, kept));
+  pgschema::EnsureCurrent(db->session_->Link(), context);
   return db;
 }
 
 std::unique_ptr<Recordset> PgDatabase::OpenTable(std::string_view name) {
-  session_->Use();
+  session_->Link();
   if (!EqualsIgnoreCase(name, "QB")) {
     throw QbError(kErrItemNotFound, "Table " + std::string(name) + " not found in PostgreSQL");
   }
@@ -265,7 +265,7 @@ std::unique_ptr<Recordset> PgDatabase::OpenTable(std::string_view name) {
 }
 
 std::unique_ptr<QueryDef> PgDatabase::CreateQueryDef(std::string_view sql) {
-  session_->Use();
+  session_->Link();
   // :name becomes $n (a name used twice is one parameter); "::" is a cast.
   std::string text;
   std::vector<std::string> names;
@@ -330,7 +330,7 @@ void PgDatabase::ForEachRow(const StoreSql& sql, std::span<const SqlValue> value
   }
 }
 
-void PgDatabase::BeginWrite() { session_->Exec(kBeginWriteSql, "Locking the ad store"); }
+void PgDatabase::BeginWrite() { session_->Link().Begin("Locking the ad store in PostgreSQL", kWriteLockSql); }
 
 void PgDatabase::CommitWrite() {
   // COMMIT of a transaction that failed rolls it back, and says so.
@@ -341,26 +341,30 @@ void PgDatabase::CommitWrite() {
 
 void PgDatabase::RollbackWrite() noexcept {
   if (!session_->IsOpen()) return;  // closing rolled it back
-  PGconn* conn = session_->Use();
-  if (PQtransactionStatus(conn) != PQTRANS_IDLE) PQclear(PQexec(conn, "ROLLBACK"));
+  PgLink& link = session_->Link();
+  if (PQstatus(link.Conn()) != CONNECTION_OK || PQtransactionStatus(link.Conn()) == PQTRANS_IDLE) return;
+  try {
+    link.Exec("ROLLBACK", "Rolling back a change in PostgreSQL");
+  } catch (...) {  // a connection that fails here is not kept, and the server rolls back
+  }
 }
 
 void PgDatabase::Close() {
-  session_->Use();
+  session_->Link();
   Release(session_->Detach());
 }
 
 bool PgDatabase::IsOpen() const { return session_->IsOpen(); }
 
 void PgDatabase::CloseKeepingConnection() {
-  session_->Use();
+  session_->Link();
   kept_ = session_->Detach();
 }
 
 std::unique_ptr<Database> PgDatabase::Reopen() {
   if (session_->IsOpen()) throw QbError(kErrInvalidArgument, "Reopen needs a closed database");
-  if (kept_ == nullptr) return Open(server_, keptStore_);
-  return std::unique_ptr<Database>(new PgDatabase(std::exchange(kept_, nullptr), server_, keptStore_));
+  if (kept_ == nullptr) return Open(server_, waits_, keptStore_);
+  return std::unique_ptr<Database>(new PgDatabase(std::exchange(kept_, nullptr), server_, waits_, keptStore_));
 }
 
 // ---------------------------------------------------------------- PgQueryDef
@@ -371,7 +375,7 @@ PgQueryDef::PgQueryDef(std::shared_ptr<PgSession> session, std::string sql, std:
 
 void PgQueryDef::RequireOpen() const {
   if (!open_) throw QbError(kErrObjectClosed, "The query is already closed");
-  session_->Use();
+  session_->Link();
 }
 
 void PgQueryDef::SetParameter(std::string_view name, std::string_view value) {
@@ -432,7 +436,7 @@ PgRecordset::~PgRecordset() = default;
 
 void PgRecordset::RequireOpen() const {
   if (!open_) throw QbError(kErrObjectClosed, "The recordset is already closed");
-  session_->Use();
+  session_->Link();
 }
 
 void PgRecordset::RequireRow() const {

@@ -29,8 +29,9 @@ class PgDatabase final : public Database {
  public:
   // Connects with libpq's connection string `server` (key=value or URI),
   // or takes the connection `kept` holds for it, and makes or upgrades the
-  // schema on first use.
-  static std::unique_ptr<PgDatabase> Open(const std::string& server, KeptStore* kept);
+  // schema on first use. Every wait on the server ends as `waits` says
+  // (pg_link.h).
+  static std::unique_ptr<PgDatabase> Open(const std::string& server, const ServerWaits& waits, KeptStore* kept);
   ~PgDatabase() override;
 
   StoreKind Kind() const override { return StoreKind::kPostgres; }
@@ -49,10 +50,11 @@ class PgDatabase final : public Database {
   std::unique_ptr<Database> Reopen() override;
 
  private:
-  PgDatabase(pg_conn* conn, std::string server, KeptStore* kept);
+  PgDatabase(pg_conn* conn, std::string server, const ServerWaits& waits, KeptStore* kept);
   void Release(pg_conn* conn) noexcept;
   std::shared_ptr<PgSession> session_;
   std::string server_;
+  ServerWaits waits_;
   KeptStore* keptStore_;
   pg_conn* kept_ = nullptr;  // the connection CloseKeepingConnection kept
 };

@@ -2,25 +2,47 @@
 
 #include <libpq-fe.h>
 
-#include <cstring>
+#include <string>
 #include <string_view>
 
 namespace qb {
 namespace {
 
 // SQLite's primary result codes, which the store's error numbers are built on.
-constexpr int kError = 1, kBusy = 5, kReadOnly = 8, kInterrupt = 9, kFull = 13, kCantOpen = 14, kTooBig = 18,
+constexpr int kError = 1, kBusy = 5, kReadOnly = 8, kFull = 13, kCantOpen = 14, kTooBig = 18,
               kConstraint = 19;
 
 int CodeOf(std::string_view state) {
   if (state.starts_with("08") || state == "57P01" || state == "57P02" || state == "57P03") return kCantOpen;
   if (state == "25006" || state == "42501") return kReadOnly;
-  if (state == "55P03" || state == "40P01" || state == "40001") return kBusy;
-  if (state == "57014") return kInterrupt;
+  // 57014: a statement that outlasted statement_timeout, as PgLink sets it.
+  if (state == "55P03" || state == "40P01" || state == "40001" || state == "57014") return kBusy;
   if (state.starts_with("53")) return kFull;
   if (state == "22001" || state == "54000") return kTooBig;
   if (state.starts_with("23")) return kConstraint;
   return kError;
+}
+
+// The reason the server (or libpq, when it had no password to send) gave
+// for refusing a login, from a message such as `connection to server at
+// "db", port 5432 failed: FATAL:  password authentication failed for user
+// "qb"`: up to the first name it quotes, so that no user, host or database
+// is shown ("password authentication failed", "no pg_hba.conf entry").
+std::string LoginRefusal(std::string_view message) {
+  std::size_t at = message.find("FATAL:  ");
+  if (at != std::string_view::npos) {
+    at += 8;
+  } else if ((at = message.find("fe_sendauth: ")) != std::string_view::npos) {
+    at += 13;
+  } else {
+    return "";
+  }
+  std::string_view reason = message.substr(at, message.find_first_of("\"\n", at) - at);
+  while (reason.ends_with(' ')) reason.remove_suffix(1);
+  for (const std::string_view named : {" for user", " for host", " for role"}) {
+    if (reason.ends_with(named)) reason.remove_suffix(named.size());
+  }
+  return std::string(reason);
 }
 
 }  // namespace
@@ -28,15 +50,22 @@ int CodeOf(std::string_view state) {
 QbError PgConnectionError(pg_conn* conn, const std::string& context) {
   // libpq's own text names the host, port or socket and the user: it is
   // summed up instead.
-  const char* message = conn != nullptr ? PQerrorMessage(conn) : "";
-  const char* reason = std::strstr(message, "password") != nullptr || std::strstr(message, "authentication") != nullptr
-                           ? "the database server refused the login"
-                       : std::strstr(message, "does not exist") != nullptr
-                           ? "the database or user named in the settings does not exist"
-                           : "the database server cannot be reached";
-  std::string description = context;
-  description.append(": ").append(reason);
-  return QbError(kErrStoreBase + kCantOpen, description);
+  const std::string_view message = conn != nullptr ? PQerrorMessage(conn) : "";
+  const auto says = [&message](std::string_view words) { return message.find(words) != std::string_view::npos; };
+  std::string reason;
+  if (says("too many clients") || says("connection slots are reserved")) {
+    reason = "the database server has too many clients already";
+  } else if (says("password") || says("authentication") || says("pg_hba.conf")) {
+    reason = "the database server refused the login";
+    if (const std::string why = LoginRefusal(message); !why.empty()) reason.append(": ").append(why);
+  } else if (says("does not exist")) {
+    reason = "the database or user named in the settings does not exist";
+  } else if (says("timeout expired")) {
+    reason = "the database server did not answer";
+  } else {
+    reason = "the database server cannot be reached";
+  }
+  return QbError(kErrStoreBase + kCantOpen, context + ": " + reason);
 }
 
 QbError PgStatementError(pg_conn* conn, const pg_result* result, const std::string& context) {

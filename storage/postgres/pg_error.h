@@ -12,7 +12,10 @@ struct pg_result;
 
 namespace qb {
 
-// The connection could not be made, or was lost.
+// The connection could not be made, or was lost: the server cannot be
+// reached, did not answer in time, has too many clients, refused the login
+// (with the server's reason, names left out) or does not know the database
+// or user. All 3014, the number of a store that cannot be opened.
 QbError PgConnectionError(pg_conn* conn, const std::string& context);
 // Statement `result` failed on `conn` (result may be null when libpq had no
 // memory or lost the connection before any answer).

@@ -2,11 +2,11 @@
 
 #include <libpq-fe.h>
 
-#include <cstring>
-#include <memory>
+#include <cstdlib>
 #include <string>
 
-#include "storage/postgres/pg_error.h"
+#include "gateway/qb_error.h"
+#include "storage/postgres/pg_link.h"
 
 namespace qb::pgschema {
 namespace {
@@ -84,37 +84,29 @@ constexpr char kLockSql[] = "SELECT pg_advisory_xact_lock(5366869083350425600)";
 constexpr char kReadVersionSql[] =
     "SELECT substring(obj_description(to_regclass('qb'), 'pg_class') from '^Quaybill ads, schema ([0-9]+)$')";
 
-struct ResultDeleter {
-  void operator()(PGresult* r) const { PQclear(r); }
-};
-using Result = std::unique_ptr<PGresult, ResultDeleter>;
-
-Result Exec(PGconn* conn, const char* sql, ExecStatusType wanted, const std::string& context) {
-  Result result(PQexec(conn, sql));
-  if (PQresultStatus(result.get()) != wanted) throw PgStatementError(conn, result.get(), context);
-  return result;
-}
-
-int ReadVersion(PGconn* conn, const std::string& context) {
-  const Result result = Exec(conn, kReadVersionSql, PGRES_TUPLES_OK, context);
+int ReadVersion(PgLink& link, const std::string& context) {
+  const PgResultPtr result = link.Run(kReadVersionSql, {}, 0, context);
   return PQgetisnull(result.get(), 0, 0) ? 0 : std::atoi(PQgetvalue(result.get(), 0, 0));
 }
 
 }  // namespace
 
-void EnsureCurrent(PGconn* conn, const std::string& context) {
-  if (ReadVersion(conn, context) >= kVersion) return;
-  Exec(conn, "BEGIN", PGRES_COMMAND_OK, context);
+void EnsureCurrent(PgLink& link, const std::string& context) {
+  if (ReadVersion(link, context) >= kVersion) return;
   try {
-    Exec(conn, kLockSql, PGRES_TUPLES_OK, context);
-    if (ReadVersion(conn, context) < kVersion) {
-      Exec(conn, kSchemaSql, PGRES_COMMAND_OK, context);
-      const std::string mark = "COMMENT ON TABLE qb IS 'Quaybill ads, schema " + std::to_string(kVersion) + "'";
-      Exec(conn, mark.c_str(), PGRES_COMMAND_OK, context);
+    link.Begin(context, kLockSql);
+    if (ReadVersion(link, context) < kVersion) {
+      link.Exec(kSchemaSql, context);
+      link.Exec("COMMENT ON TABLE qb IS 'Quaybill ads, schema " + std::to_string(kVersion) + "'", context);
     }
-    Exec(conn, "COMMIT", PGRES_COMMAND_OK, context);
+    link.Exec("COMMIT", context);
   } catch (...) {
-    PQclear(PQexec(conn, "ROLLBACK"));
+    if (!link.GaveUp() && PQstatus(link.Conn()) == CONNECTION_OK) {
+      try {
+        link.Exec("ROLLBACK", context);
+      } catch (const QbError&) {  // the error first raised is the one to report
+      }
+    }
     throw;
   }
 }

@@ -5,7 +5,9 @@
 // the connection's search path.
 #include <string>
 
-struct pg_conn;
+namespace qb {
+class PgLink;
+}
 
 namespace qb::pgschema {
 
@@ -19,7 +21,7 @@ inline constexpr int kVersion = 2;
 // many processes, on many hosts, open a new store at once: they take turns
 // on an advisory lock, and each looks again once it has the lock. Raises
 // QbError when the server cannot answer (the caller may then connect
-// afresh).
-void EnsureCurrent(pg_conn* conn, const std::string& context);
+// afresh, unless the server was given up for its silence).
+void EnsureCurrent(PgLink& link, const std::string& context);
 
 }  // namespace qb::pgschema

@@ -297,7 +297,8 @@ std::string RunRequest(const Site& site, const Call& call, Output output) {
     auto it = call.env.find(name);
     return it == call.env.end() ? nullptr : it->second.c_str();
   };
-  const auto run = [](qb::Request&& req) {
+  const auto run = [&call](qb::Request&& req) {
+    req.storeWaits = call.waits;
     req.today = [] { return qb::CivilDate{kToday[0], kToday[1], kToday[2]}; };
     req.now = [] { return kNow; };
     qb::RunMain(req);

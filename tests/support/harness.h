@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "gateway/site_files.h"
+#include "storage/database.h"
 #include "storage/kept_store.h"
 
 namespace qbtest {
@@ -73,6 +74,7 @@ struct Call {
   std::string dir = "";   // a process's working directory; "" for ours
   std::string name = "";  // the name a process is started by; "" for its path
   bool trickle = false;   // the body through a pipe in pieces, signals breaking into every wait
+  qb::ServerWaits waits = {};  // how long the database server is waited on
 };
 // A GET of `query`; a form POST of `body` to `query` (CONTENT_LENGTH its size).
 Call Get(const std::string& query);
