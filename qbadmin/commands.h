@@ -10,5 +10,6 @@ namespace qb::admin {
 void AddAdCommands(CLI::App& app, Invocation& inv);        // list show delete purge password
 void AddTransferCommands(CLI::App& app, Invocation& inv);  // export import backup
 void AddHealthCommands(CLI::App& app, Invocation& inv);    // check stats
+void AddNewSiteCommand(CLI::App& app, Invocation& inv);    // new-site
 
 }  // namespace qb::admin
