@@ -11,5 +11,6 @@ void AddAdCommands(CLI::App& app, Invocation& inv);        // list show delete p
 void AddTransferCommands(CLI::App& app, Invocation& inv);  // export import backup
 void AddHealthCommands(CLI::App& app, Invocation& inv);    // check stats
 void AddLimitCommands(CLI::App& app, Invocation& inv);     // limits
+void AddNewSiteCommand(CLI::App& app, Invocation& inv);    // new-site
 
 }  // namespace qb::admin

@@ -10,7 +10,7 @@
 int main(int argc, char** argv) {
   qb::admin::Invocation inv{std::cin, std::cout, std::cerr};
   CLI::App app{"Operate a Quaybill board: list, show and delete ads, purge expired ones, set a password, "
-               "export, import and back up the store, check the site and count its ads.",
+               "export, import and back up the store, check the site and count its ads, lay out a new site.",
                "qbadmin"};
   app.require_subcommand(1);
   app.fallthrough();
@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
   qb::admin::AddTransferCommands(app, inv);
   qb::admin::AddHealthCommands(app, inv);
   qb::admin::AddLimitCommands(app, inv);
+  qb::admin::AddNewSiteCommand(app, inv);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -116,6 +116,10 @@ const Row kRows[] = {
      "SELECT count(*) FROM QbPlaceExempt", "2", kPlaced},
     {{"limits", "--clear", " "}, "", 2, "", "--clear: give an address"},
     {{"stats", "--format", "json"}, "", 0, "\"ads\": 4,\n  \"expired\": 1,\n  \"unlisted\": 0", ""},
+    {{"new-site", "{site}/b/c", "--admin-email", "ops, board", "--script-url", "http://h/b"}, "", 0,
+     "pages link to http://h/b/qbcgi.exe; error pages name ops, board\n", "",
+     "ATTACH '{site}/b/c/qb.db' AS b; SELECT count(*) FROM b.QB", "0", "", Store::kSqlite},
+    {{"new-site", "{site}"}, "", 1, "", "is not empty; a new site needs an empty directory"},
 };
 
 std::string Replace(std::string text, const std::string& site) {
