@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "gateway/ascii_text.h"
 #include "gateway/qb_error.h"
 
 namespace qb {
@@ -13,16 +14,6 @@ int HexValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -95,7 +86,7 @@ std::string FormPairs::GetFormValue(std::string_view name) const {
   const std::size_t kept = std::min(lastEntry_ + 1, entries_.size());
   for (std::size_t i = 1; i < kept; ++i) {
     const FormPair& pair = entries_[i];
-    if (!EqualIgnoringCase(pair.FieldName, name)) continue;
+    if (!EqualsIgnoreCase(pair.FieldName, name)) continue;
     if (result.empty()) {
       result = pair.FieldValue;
     } else {

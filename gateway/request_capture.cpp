@@ -5,25 +5,11 @@
 #include <string>
 #include <unistd.h>
 
+#include "gateway/ascii_text.h"
 #include "gateway/qb_error.h"
 #include "gateway/value_list_reader.h"
 
 namespace qb {
-
-namespace {
-
-bool ContainsIgnoringCase(std::string_view haystack, std::string_view needle) {
-  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-  if (needle.size() > haystack.size()) return false;
-  for (std::size_t i = 0; i + needle.size() <= haystack.size(); ++i) {
-    std::size_t k = 0;
-    while (k < needle.size() && lower(haystack[i + k]) == needle[k]) ++k;
-    if (k == needle.size()) return true;
-  }
-  return false;
-}
-
-}  // namespace
 
 void LoadCgiEnvironment(Request& req) {
   auto get = [&req](const char* name) {
@@ -80,7 +66,7 @@ void ReadFormData(Request& req) {
       got += static_cast<std::size_t>(n);
     }
     body.resize(got);
-    if (ContainsIgnoringCase(req.cgi.CONTENT_TYPE, "www-form-urlencoded")) req.form.ParsePairs(body);
+    if (ContainsIgnoreCase(req.cgi.CONTENT_TYPE, "www-form-urlencoded")) req.form.ParsePairs(body);
   }
   req.form.ParsePairs(req.cgi.QUERY_STRING);
 }

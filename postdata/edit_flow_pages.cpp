@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "gateway/ascii_text.h"
 #include "gateway/qb_error.h"
 #include "gateway/request_capture.h"
 #include "postdata/field_limits.h"

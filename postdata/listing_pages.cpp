@@ -2,13 +2,13 @@
 // the first hundred ads of all categories.
 #include <string>
 
+#include "gateway/ascii_text.h"
 #include "gateway/error_log.h"
 #include "gateway/qb_error.h"
 #include "postdata/ad_table.h"
 #include "postdata/category_number.h"
 #include "postdata/handlers.h"
 #include "postdata/page_furniture.h"
-#include "postdata/text_utils.h"
 #include "storage/ad_queries.h"
 
 namespace qb {

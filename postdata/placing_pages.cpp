@@ -1,8 +1,8 @@
 // Placing an ad: the new-ad form, and storing the ad it posts.
 #include <string>
 
+#include "gateway/ascii_text.h"
 #include "gateway/request_capture.h"
-#include "postdata/text_utils.h"
 #include "storage/ad_dates.h"
 #include "postdata/field_limits.h"
 #include "postdata/handlers.h"

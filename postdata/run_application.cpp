@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "gateway/ascii_text.h"
 #include "gateway/error_log.h"
 #include "gateway/error_page.h"
 #include "gateway/qb_error.h"
@@ -9,7 +10,6 @@
 #include "postdata/notice_page.h"
 #include "postdata/page_furniture.h"
 #include "postdata/site_lists.h"
-#include "postdata/text_utils.h"
 
 namespace qb {
 

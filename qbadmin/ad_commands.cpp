@@ -6,8 +6,8 @@
 #include <istream>
 #include <random>
 
+#include "gateway/ascii_text.h"
 #include "gateway/qb_error.h"
-#include "postdata/text_utils.h"
 #include "qbadmin/ad_csv.h"
 #include "qbadmin/ad_filter_options.h"
 #include "qbadmin/commands.h"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "gateway/ascii_text.h"
 #include "gateway/qb_error.h"
 #include "storage/ad_record.h"
 
@@ -24,11 +25,6 @@ void WriteField(std::ostream& out, const Field& field) {
     out << c;
   }
   out << '"';
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-  return std::ranges::equal(a, b, [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 // Splits CSV text into records of fields, following RFC 4180; a record ends
@@ -117,7 +113,7 @@ std::vector<CsvAd> ReadCsvAds(std::string_view text, const std::string& fileName
   // Where each field of a record goes in the table's column order.
   std::vector<std::size_t> target;
   for (const Field& name : parser.NextRecord()) {
-    const auto it = std::ranges::find_if(kAdColumns, [&](std::string_view c) { return name && SameName(c, *name); });
+    const auto it = std::ranges::find_if(kAdColumns, [&](std::string_view c) { return name && EqualsIgnoreCase(c, *name); });
     if (it == kAdColumns.end()) parser.Fail(1, "the header names no column " + name.value_or(""));
     const auto column = static_cast<std::size_t>(it - kAdColumns.begin());
     if (std::ranges::find(target, column) != target.end()) parser.Fail(1, "the header names " + *name + " twice");

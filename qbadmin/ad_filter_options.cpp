@@ -1,6 +1,6 @@
 #include "qbadmin/ad_filter_options.h"
 
-#include "postdata/text_utils.h"
+#include "gateway/ascii_text.h"
 
 namespace qb::admin {
 

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <optional>
 
-#include "postdata/text_utils.h"
+#include "gateway/ascii_text.h"
 #include "qbadmin/commands.h"
 #include "qbadmin/output_formats.h"
 #include "storage/guess_limit.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "postdata/text_utils.h"
+#include "gateway/ascii_text.h"
 
 namespace qb::admin {
 

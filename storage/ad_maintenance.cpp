@@ -6,6 +6,7 @@
 #include <set>
 #include <span>
 
+#include "gateway/ascii_text.h"
 #include "storage/ad_queries.h"
 #include "storage/ad_record.h"
 #include "storage/sqlite/sqlite_database.h"
@@ -49,9 +50,7 @@ class Statement {
   // Column `i` of table QB, quoted (Desc and Date are SQL words); PostgreSQL
   // names its columns in lower case.
   std::string Column(std::size_t i) const {
-    std::string name(kAdColumns[i]);
-    if (pg_) for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    return '"' + name + '"';
+    return '"' + (pg_ ? AsciiLower(kAdColumns[i]) : std::string(kAdColumns[i])) + '"';
   }
   std::string Columns(std::size_t first = 0) const {
     std::string list;

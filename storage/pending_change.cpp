@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "gateway/ascii_text.h"
 #include "gateway/qb_error.h"
 #include "storage/ad_record.h"
 

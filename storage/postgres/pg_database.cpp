@@ -11,6 +11,7 @@
 #include <utility>
 #include <variant>
 
+#include "gateway/ascii_text.h"
 #include "gateway/qb_error.h"
 #include "storage/ad_dates.h"
 #include "storage/ad_record.h"
@@ -91,9 +92,7 @@ std::int64_t BigEndian(const char* bytes, int length) {
 // A column name as PostgreSQL's table has it: lower case, quoted ("desc"
 // and "date" are SQL words).
 std::string QuotedColumn(int column) {
-  std::string quoted(1, '"');
-  for (const char c : kAdColumns[column]) quoted += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  return quoted + '"';
+  return '"' + AsciiLower(kAdColumns[column]) + '"';
 }
 
 QbError FieldNotFound(std::string_view name) {

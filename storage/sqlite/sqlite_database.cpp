@@ -11,6 +11,7 @@
 #include <utility>
 #include <variant>
 
+#include "gateway/ascii_text.h"
 #include "gateway/qb_error.h"
 #include "storage/ad_record.h"
 #include "storage/pending_change.h"
