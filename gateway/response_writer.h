@@ -85,7 +85,6 @@ class ResponseWriter {
   // Cuts the output after what has been written (regular files only).
   void CutHere();
 
-  int Fd() const { return fd_; }
   // The response so far, when the writer holds it whole.
   std::string_view Held() const { return buffer_; }
 

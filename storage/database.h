@@ -110,7 +110,6 @@ class Database {
   virtual void RollbackWrite() noexcept = 0;
 
   virtual void Close() = 0;
-  virtual bool IsOpen() const = 0;
 
   // Closes the database as Close does (neither it nor anything made from it
   // can be used any more, and it holds no lock), but keeps the connection to
@@ -148,7 +147,6 @@ class QueryDef {
   // Rows changed by the last Execute.
   virtual long long RowsAffected() const = 0;
   virtual void Close() = 0;
-  virtual bool IsOpen() const = 0;
 };
 
 class Recordset {
@@ -182,7 +180,6 @@ class Recordset {
   virtual void Update() = 0;
 
   virtual void Close() = 0;
-  virtual bool IsOpen() const = 0;
 };
 
 }  // namespace qb

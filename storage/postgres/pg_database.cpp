@@ -353,8 +353,6 @@ void PgDatabase::Close() {
   Release(session_->Detach());
 }
 
-bool PgDatabase::IsOpen() const { return session_->IsOpen(); }
-
 void PgDatabase::CloseKeepingConnection() {
   session_->Link();
   kept_ = session_->Detach();

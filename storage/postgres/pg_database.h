@@ -45,7 +45,6 @@ class PgDatabase final : public Database {
   void CommitWrite() override;
   void RollbackWrite() noexcept override;
   void Close() override;
-  bool IsOpen() const override;
   void CloseKeepingConnection() override;
   std::unique_ptr<Database> Reopen() override;
 
@@ -67,7 +66,6 @@ class PgQueryDef final : public QueryDef {
   Deferred ExecuteWhenFree() override;
   long long RowsAffected() const override { return rowsAffected_; }
   void Close() override;
-  bool IsOpen() const override { return open_; }
 
  private:
   friend class PgDatabase;
@@ -94,7 +92,6 @@ class PgRecordset final : public Recordset {
   void SetField(std::string_view name, std::string_view value) override;
   void Update() override;
   void Close() override;
-  bool IsOpen() const override { return open_; }
 
  private:
   friend class PgDatabase;

@@ -38,7 +38,6 @@ class SqliteDatabase final : public Database {
   void CommitWrite() override;
   void RollbackWrite() noexcept override;
   void Close() override;
-  bool IsOpen() const override { return db_ != nullptr; }
   void CloseKeepingConnection() override;
   std::unique_ptr<Database> Reopen() override;
 
@@ -72,7 +71,6 @@ class SqliteQueryDef final : public QueryDef {
   Deferred ExecuteWhenFree() override;
   long long RowsAffected() const override { return rowsAffected_; }
   void Close() override;
-  bool IsOpen() const override { return open_; }
 
  private:
   friend class SqliteDatabase;
@@ -96,7 +94,6 @@ class SqliteRecordset final : public Recordset {
   void SetField(std::string_view name, std::string_view value) override;
   void Update() override;
   void Close() override;
-  bool IsOpen() const override { return open_; }
 
  private:
   friend class SqliteDatabase;
