@@ -10,10 +10,11 @@
 // drops everything before it, as on a regular file.
 //
 // Safe by default: a piece made from a string literal is written as it
-// stands; a piece made from any other text (request or store values) is
-// HTML-escaped. Operator text from the settings and list files, which may
-// hold markup on purpose, must be wrapped in Trusted{...}: writing a value
-// unescaped is always a visible step.
+// stands (the constructor is consteval, so a char array filled at run time
+// cannot pass for one); a piece made from any other text (request or store
+// values) is HTML-escaped. Operator text from the settings and list files,
+// which may hold markup on purpose, must be wrapped in Trusted{...}: writing
+// a value unescaped is always a visible step.
 #include <cstddef>
 #include <initializer_list>
 #include <string>
@@ -30,10 +31,10 @@ struct Trusted {
 class Piece {
  public:
   template <std::size_t N>
-  Piece(const char (&literal)[N]) : text_(literal, N - 1), escape_(false) {}  // NOLINT
-  Piece(Trusted trusted) : text_(trusted.text), escape_(false) {}             // NOLINT
-  Piece(const std::string& value) : text_(value), escape_(true) {}            // NOLINT
-  Piece(std::string_view value) : text_(value), escape_(true) {}              // NOLINT
+  consteval Piece(const char (&literal)[N]) : text_(literal, N - 1), escape_(false) {}  // NOLINT
+  Piece(Trusted trusted) : text_(trusted.text), escape_(false) {}                      // NOLINT
+  Piece(const std::string& value) : text_(value), escape_(true) {}                     // NOLINT
+  Piece(std::string_view value) : text_(value), escape_(true) {}                       // NOLINT
 
   std::string_view Text() const { return text_; }
   bool Escaped() const { return escape_; }
