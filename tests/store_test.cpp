@@ -133,6 +133,9 @@ TEST_P(OnEachStore, QueriesCompareAsTheBoardDoesAndUseAnIndex) {
       {kAdByIdForEdit, "pItem", "007", {"7"}},        {kAnyExpired, "pName", "12/31/2025", {}},
       {kAnyExpired, "pName", "1/1/2026", {"10"}},      {kAnyExpired, "pName", "13/1/2026", {}}};
   for (const auto& [sql, param, value, ids] : selects) EXPECT_EQ(Rows(*db, sql, param, value), ids) << sql.sqlite << value;
+  const StoreSql hidden{"SELECT ':a' AS \"x:b\" FROM QB WHERE ID = QbId(:pName) -- :c",
+                        "SELECT ':a' AS \"x:b\" FROM qb WHERE id = qb_id(:pName) -- :c"};
+  EXPECT_EQ(Rows(*db, hidden, "pName", "12", "x:b"), Texts{":a"});  // no parameter in quotes or comments
   for (const char* bad : {"", "abc", "12abc", "-1", " 12", "12 ", "12.0", "+12", "99999999999999999999"})
     EXPECT_EQ(Rows(*db, kAdById, "pName", bad), Texts{}) << bad;
   for (const auto& [sql, value, count] : {std::tuple{kDeleteAd, "twelve", 0}, {kDeleteAd, "12", 1}, {kPurgeExpired, "10/1/2026", 2}}) {

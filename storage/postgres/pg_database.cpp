@@ -266,16 +266,28 @@ std::unique_ptr<Recordset> PgDatabase::OpenTable(std::string_view name) {
 std::unique_ptr<QueryDef> PgDatabase::CreateQueryDef(std::string_view sql) {
   session_->Link();
   // :name becomes $n (a name used twice is one parameter); "::" is a cast.
+  // Text in 'literals', "identifiers" and -- comments is left as it is
+  // (the board's statements use no dollar quoting or /* comments */).
   std::string text;
   std::vector<std::string> names;
-  bool quoted = false;
+  char quote = 0;  // the quote of the literal or identifier being read
   const auto isNameChar = [](char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
   };
   for (std::size_t i = 0; i < sql.size(); ++i) {
     const char c = sql[i];
-    quoted ^= c == '\'';
-    const bool starts = !quoted && c == ':' && i + 1 < sql.size() && isNameChar(sql[i + 1]) &&
+    if (quote == 0 && sql.substr(i, 2) == "--") {
+      const std::size_t end = std::min(sql.find('\n', i), sql.size());
+      text.append(sql.substr(i, end - i));
+      i = end - 1;
+      continue;
+    }
+    if (quote == 0 && (c == '\'' || c == '"')) {
+      quote = c;
+    } else if (c == quote) {
+      quote = 0;  // a doubled quote closes and opens again
+    }
+    const bool starts = quote == 0 && c == ':' && i + 1 < sql.size() && isNameChar(sql[i + 1]) &&
                         (i == 0 || sql[i - 1] != ':');
     if (!starts) {
       text += c;
