@@ -25,7 +25,10 @@ std::string AsciiLower(std::string_view text) {
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) { return std::ranges::equal(a, b, SameLetter); }
 
 bool ContainsIgnoreCase(std::string_view haystack, std::string_view needle) {
-  return !std::ranges::search(haystack, needle, SameLetter).empty() || needle.empty();
+  // std::search, not std::ranges::search: clang 14 cannot compile the latter
+  // with GCC 12's library.
+  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(), SameLetter) != haystack.end() ||
+         needle.empty();
 }
 
 std::string Trim(std::string_view text) {
