@@ -11,6 +11,7 @@
 #include "storage/ad_record.h"
 #include "storage/sqlite/sqlite_database.h"
 #include "storage/sqlite/sqlite_helpers.h"
+#include "storage/store_failure.h"
 #include "storage/write_transaction.h"
 
 namespace qb::maintenance {
@@ -284,8 +285,8 @@ void ImportAds(Database& db, const std::vector<AdRow>& rows, bool renumber) {
     throw QbError(e.Number(), kContext + ": importing ads, nothing was imported: " + e.Description());
   }
   if (taken) {
-    throw QbError(kErrStoreBase + SQLITE_CONSTRAINT,
-                  "Ad " + std::to_string(*taken) + " is already in the store; nothing was imported");
+    throw StoreError(StoreFailure::kConstraint,
+                     "Ad " + std::to_string(*taken) + " is already in the store; nothing was imported");
   }
 }
 

@@ -3,14 +3,13 @@
 #include "gateway/qb_error.h"
 #include "storage/postgres/pg_database.h"
 #include "storage/sqlite/sqlite_database.h"
+#include "storage/store_failure.h"
 
 namespace qb {
 
 bool CannotWriteStore(const QbError& error) {
-  // SQLite's READONLY, CANTOPEN and PERM, which the PostgreSQL store uses
-  // too for a server that refuses writes or cannot be reached.
-  const int rc = error.Number() - kErrStoreBase;
-  return rc == 8 || rc == 14 || rc == 3;
+  return IsStoreFailure(error, StoreFailure::kReadOnly) || IsStoreFailure(error, StoreFailure::kCannotOpen) ||
+         IsStoreFailure(error, StoreFailure::kPermissionDenied);
 }
 
 std::unique_ptr<Database> Database::Open(const StoreLocation& where, KeptStore* kept) {

@@ -7,9 +7,8 @@
 // above this layer knows which one it has.
 //
 // Every failure raises QbError, numbered alike on both stores for the same
-// kind of failure (kErrStoreBase plus SQLite's result code: 3014 cannot
-// open or reach the store, 3008 cannot write it, 3005 locked or busy too
-// long).
+// kind of failure (storage/store_failure.h: 3014 cannot open or reach the
+// store, 3008 cannot write it, 3005 locked or busy too long).
 // Closing an object twice raises kErrObjectClosed; the request's database
 // slots (database_slots.h) raise kErrObjectNotSet for an empty slot. The
 // application error routine relies on both to choose its error page.

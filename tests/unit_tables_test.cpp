@@ -1,10 +1,13 @@
 // Tables for the logic a whole request reaches only roughly: form decoding,
-// the value-list reader, date arithmetic, escaping and the output's rewind.
+// the value-list reader, date arithmetic, escaping, the output's rewind and
+// the numbers of the stores' failures.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <ctime>
 #include <functional>
 #include <limits>
+#include <set>
 
 #include "gateway/error_page.h"
 #include "gateway/form_data.h"
@@ -13,6 +16,9 @@
 #include "gateway/response_writer.h"
 #include "gateway/value_list_reader.h"
 #include "storage/ad_dates.h"
+#include "storage/database.h"
+#include "storage/postgres/pg_error.h"
+#include "storage/sqlite/sqlite_helpers.h"
 #include "support/harness.h"
 
 namespace qb {
@@ -165,6 +171,24 @@ TEST(ResponseWriter, RewindAndCutOnAFileAndAPipe) {
       EXPECT_EQ(written, (output == qbtest::Output::kFile ? "" : earlier) + "Status: 200 OK\r\n<p><hr>\r\n") << lines;
     }
   }
+}
+
+// Every SQLite result code (an extended one by its primary code) shows 3000
+// plus that code, but those the store never meets show 3001; a SQLSTATE
+// shows the number of the SQLite failure it is most like.
+TEST(StoreFailures, NumbersOfEachBackendsFailures) {
+  for (const int rc : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26,
+                       27, 28, SQLITE_ROW, SQLITE_DONE, SQLITE_IOERR_WRITE, SQLITE_READONLY_DIRECTORY}) {
+    const int number = StoreError(nullptr, rc, "x").Number(), primary = rc & 0xff;
+    const bool neverMet = std::set{2, 12, 16, 22, 23, 24, 27, 28, SQLITE_ROW, SQLITE_DONE}.contains(primary);
+    EXPECT_EQ(number, neverMet ? 3001 : 3000 + primary) << rc;
+    EXPECT_EQ(CannotWriteStore(QbError(number, "x")), number == 3003 || number == 3008 || number == 3014) << rc;
+  }
+  const std::pair<const char*, int> states[] = {
+      {"08006", 3014}, {"57P01", 3014}, {"25006", 3008}, {"42501", 3008}, {"55P03", 3005}, {"40P01", 3005},
+      {"40001", 3005}, {"57014", 3005}, {"53100", 3013}, {"53300", 3013}, {"22001", 3018}, {"54000", 3018},
+      {"23505", 3019}, {"42P01", 3001}, {"22P02", 3001}};
+  for (const auto& [state, number] : states) EXPECT_EQ(StoreFailureNumber(PgFailure(state)), number) << state;
 }
 
 }  // namespace

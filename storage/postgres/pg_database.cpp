@@ -18,6 +18,7 @@
 #include "storage/pending_change.h"
 #include "storage/postgres/pg_error.h"
 #include "storage/postgres/pg_link.h"
+#include "storage/store_failure.h"
 #include "storage/postgres/pg_schema.h"
 
 // In the static program, OpenSSL's probe of the CPU waits for the first
@@ -48,7 +49,8 @@ PGconn* Connect(const std::string& server, const ServerWaits& waits, const std::
   PQconninfoOption* parsed = PQconninfoParse(server.c_str(), &error);
   if (parsed == nullptr) {
     PQfreemem(error);
-    throw QbError(kErrStoreBase + 14, context + ": the PostgreSQL connection string in qbcgi.cfg is not valid");
+    throw StoreError(StoreFailure::kCannotOpen,
+                     context + ": the PostgreSQL connection string in qbcgi.cfg is not valid");
   }
   const long long limit = std::max<long long>(1, std::chrono::ceil<std::chrono::seconds>(waits.silence).count());
   long long timeout = std::min(10LL, limit);
@@ -346,7 +348,7 @@ void PgDatabase::BeginWrite() { session_->Link().Begin("Locking the ad store in 
 void PgDatabase::CommitWrite() {
   // COMMIT of a transaction that failed rolls it back, and says so.
   if (session_->Exec("COMMIT", "Storing a change") == "ROLLBACK") {
-    throw QbError(kErrStoreBase + 1, "Storing a change in PostgreSQL: the transaction was rolled back");
+    throw StoreError(StoreFailure::kFailed, "Storing a change in PostgreSQL: the transaction was rolled back");
   }
 }
 

@@ -8,21 +8,6 @@
 namespace qb {
 namespace {
 
-// SQLite's primary result codes, which the store's error numbers are built on.
-constexpr int kError = 1, kBusy = 5, kReadOnly = 8, kFull = 13, kCantOpen = 14, kTooBig = 18,
-              kConstraint = 19;
-
-int CodeOf(std::string_view state) {
-  if (state.starts_with("08") || state == "57P01" || state == "57P02" || state == "57P03") return kCantOpen;
-  if (state == "25006" || state == "42501") return kReadOnly;
-  // 57014: a statement that outlasted statement_timeout, as PgLink sets it.
-  if (state == "55P03" || state == "40P01" || state == "40001" || state == "57014") return kBusy;
-  if (state.starts_with("53")) return kFull;
-  if (state == "22001" || state == "54000") return kTooBig;
-  if (state.starts_with("23")) return kConstraint;
-  return kError;
-}
-
 // The reason the server (or libpq, when it had no password to send) gave
 // for refusing a login, from a message such as `connection to server at
 // "db", port 5432 failed: FATAL:  password authentication failed for user
@@ -47,6 +32,19 @@ std::string LoginRefusal(std::string_view message) {
 
 }  // namespace
 
+StoreFailure PgFailure(std::string_view state) {
+  if (state.starts_with("08") || state == "57P01" || state == "57P02" || state == "57P03") {
+    return StoreFailure::kCannotOpen;
+  }
+  if (state == "25006" || state == "42501") return StoreFailure::kReadOnly;
+  // 57014: a statement that outlasted statement_timeout, as PgLink sets it.
+  if (state == "55P03" || state == "40P01" || state == "40001" || state == "57014") return StoreFailure::kBusy;
+  if (state.starts_with("53")) return StoreFailure::kFull;
+  if (state == "22001" || state == "54000") return StoreFailure::kTooBig;
+  if (state.starts_with("23")) return StoreFailure::kConstraint;
+  return StoreFailure::kFailed;
+}
+
 QbError PgConnectionError(pg_conn* conn, const std::string& context) {
   // libpq's own text names the host, port or socket and the user: it is
   // summed up instead.
@@ -65,16 +63,16 @@ QbError PgConnectionError(pg_conn* conn, const std::string& context) {
   } else {
     reason = "the database server cannot be reached";
   }
-  return QbError(kErrStoreBase + kCantOpen, context + ": " + reason);
+  return StoreError(StoreFailure::kCannotOpen, context + ": " + reason);
 }
 
 QbError PgStatementError(pg_conn* conn, const pg_result* result, const std::string& context) {
   const char* state = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
   if (PQstatus(conn) == CONNECTION_BAD || state == nullptr) {
-    return QbError(kErrStoreBase + kCantOpen, context + ": the connection to the database server was lost");
+    return StoreError(StoreFailure::kCannotOpen, context + ": the connection to the database server was lost");
   }
   const char* message = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY);
-  return QbError(kErrStoreBase + CodeOf(state), context + ": " + (message != nullptr ? message : state));
+  return StoreError(PgFailure(state), context + ": " + (message != nullptr ? message : state));
 }
 
 }  // namespace qb

@@ -10,6 +10,7 @@
 
 #include "gateway/qb_error.h"
 #include "storage/postgres/pg_error.h"
+#include "storage/store_failure.h"
 
 namespace qb {
 namespace {
@@ -60,7 +61,7 @@ void PgLink::Await(const std::string& context) {
   gaveUp_ = true;
   ::shutdown(PQsocket(conn_), SHUT_RDWR);
   PQconsumeInput(conn_);
-  throw QbError(kErrStoreBase + 14, context + ": the database server stopped answering");
+  throw StoreError(StoreFailure::kCannotOpen, context + ": the database server stopped answering");
 }
 
 PgResultPtr PgLink::Next(const std::string& context) {

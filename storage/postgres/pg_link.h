@@ -5,7 +5,7 @@
 // with poll(), at most ServerWaits::silence after the server last sent or
 // took a byte; a server that stays silent longer (its backend stopped, its
 // host gone) is given up, the connection closed, and the request ends with
-// error 3014. A statement that the server works on, or that waits for a
+// error StoreFailure::kCannotOpen. A statement that the server works on, or that waits for a
 // lock, is ended by the server itself after ServerWaits::statement: each
 // statement outside a transaction runs in a pipeline after a set_config of
 // statement_timeout, both in the one implicit transaction that lasts until
@@ -60,7 +60,8 @@ class PgLink {
 
  private:
   // Sends what libpq holds and waits until the next result can be read
-  // without blocking; raises 3014 when the server stays silent too long.
+  // without blocking; raises StoreFailure::kCannotOpen when the server
+  // stays silent too long.
   void Await(const std::string& context);
   PgResultPtr Next(const std::string& context);
   [[noreturn]] void Fail(const pg_result* result, const std::string& context);
