@@ -72,18 +72,13 @@ const std::string& TestPostgres() {
   return server;
 }
 
-namespace {
-
-std::string NewSiteDirectory() {
-  std::string pattern = (fs::temp_directory_path() / "qbsite.XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  return pattern;
-}
-
-}  // namespace
-
 Site::Site(const std::string& config, const std::string& categories, const std::string& banners, Store store)
-    : dir_(NewSiteDirectory()), host_(qb::ProgramLocation{dir_, "qbcgi.exe"}, true) {
+    : dir_([] {
+        std::string pattern = (fs::temp_directory_path() / "qbsite.XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        return pattern;
+      }()),
+      host_(qb::ProgramLocation{dir_, "qbcgi.exe"}, true) {
   if (store != Store::kSqlite) {
     if (TestPostgres().empty()) throw std::runtime_error("the tests' PostgreSQL cluster does not run");
     schema_ = "site_";

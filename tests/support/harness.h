@@ -55,8 +55,7 @@ class Site {
   std::string Query(const std::string& sql) const;
   // Copies the program into the site as qbcgi.exe (for runs as a process).
   std::string InstallProgram(const std::string& name = "qbcgi.exe") const;
-  // The site's resident process (Output::kResident) and the store
-  // connection it keeps.
+  // The site's resident process (Output::kResident) and the store connection it keeps.
   qb::Host& ResidentHost() const { return host_; }
   qb::KeptStore& Resident() const { return *host_.Kept(); }
   const std::string& Server() const { return server_; }  // empty on SQLite
