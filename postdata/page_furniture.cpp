@@ -47,7 +47,8 @@ void SendBannerBlock(Request& req) {
 void SendExpiryNote(Request& req) {
   req.out.SendLine({"<p><center><font size=\"+1\"><b>NOTE: Ads placed on this system will expire in </b></font>"
                     "<font size=\"+2\" color=\"red\">",
-                    std::to_string(req.site->config.ExpireDays), "</font><font size=\"+1\"><b> Days</b></font></center><p>"});
+                    std::to_string(req.site->config.ExpireDays),
+                    "</font><font size=\"+1\"><b> Days</b></font></center><p>"});
 }
 
 void SendListBodyLine(Request& req) {
