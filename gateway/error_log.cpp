@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "gateway/request.h"
+
 namespace qb {
 namespace {
 
@@ -50,16 +52,16 @@ std::string LogLine(std::time_t when, std::string_view action, std::string_view 
   return line;
 }
 
-void LogForRequest(const Request& req, std::string_view what) {
+void LogForRequest(const CgiRequest& req, std::string_view what) {
   try {
     const std::string line = LogLine(std::time(nullptr), req.ActionName, what);
-    if (req.writeLog) {
-      req.writeLog(line);
+    if (req.log.write) {
+      req.log.write(line);
       return;
     }
     // One write, so lines of concurrent requests do not interleave.
     for (std::size_t done = 0; done < line.size();) {
-      const ssize_t n = ::write(req.logFd, line.data() + done, line.size() - done);
+      const ssize_t n = ::write(req.log.fd, line.data() + done, line.size() - done);
       if (n <= 0) return;
       done += static_cast<std::size_t>(n);
     }
@@ -67,7 +69,7 @@ void LogForRequest(const Request& req, std::string_view what) {
   }
 }
 
-void LogErrorPage(const Request& req, std::int32_t number, const std::string& description) {
+void LogErrorPage(const CgiRequest& req, std::int32_t number, const std::string& description) {
   try {
     LogForRequest(req, "error " + std::to_string(number) + ": " + description);
   } catch (...) {  // the page matters more than its log line

@@ -9,7 +9,7 @@ std::string BuildErrorText(const std::string& description, std::int32_t number) 
   return text;
 }
 
-void SendErrorPageBody(Request& req, const std::string& errorText) {
+void SendErrorPageBody(CgiRequest& req, const SiteConfig& config, const std::string& errorText) {
   ResponseWriter& out = req.out;
   out.SendContentType();
   out.SendLine({"<HTML>"});
@@ -24,15 +24,15 @@ void SendErrorPageBody(Request& req, const std::string& errorText) {
   out.SendLine({"using, any data you may have entered into a form or search box, "});
   out.SendLine({"and anything else that may help us duplicate the problem."});
   out.SendLine({"Then contact the administrator of this service: "});
-  out.SendLine({"<A HREF=\"mailto:", Trusted{req.config.AdminEmail}, "\">"});
-  out.SendLine({"<ADDRESS>&lt;", Trusted{req.config.AdminEmail}, "&gt;</ADDRESS></A>"});
+  out.SendLine({"<A HREF=\"mailto:", Trusted{config.AdminEmail}, "\">"});
+  out.SendLine({"<ADDRESS>&lt;", Trusted{config.AdminEmail}, "&gt;</ADDRESS></A>"});
 }
 
-void SendErrorPage(Request& req) {
+void SendErrorPage(CgiRequest& req, const SiteConfig& config) {
   ResponseWriter& out = req.out;
   out.Rewind();
   out.SendStatusOk();
-  SendErrorPageBody(req, req.ErrorText);
+  SendErrorPageBody(req, config, req.ErrorText);
   out.SendLine({"<p>&nbsp;<br><font size=\"1\">", kFooterNoticeText});
   out.SendLine({"</body></html>"});
   out.CutHere();

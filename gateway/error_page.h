@@ -3,6 +3,7 @@
 #include <string>
 
 #include "gateway/request.h"
+#include "gateway/site_config.h"
 
 namespace qb {
 
@@ -10,14 +11,15 @@ namespace qb {
 // when it is 0 or positive.
 std::string BuildErrorText(const std::string& description, std::int32_t number);
 
-// The gateway error page: rewinds the output, writes the page and cuts the
+// The gateway error page, showing req.ErrorText and the administrator's
+// address of `config`: rewinds the output, writes the page and cuts the
 // output after it, so on a regular file it replaces everything the request
 // wrote. Never fails.
-void SendErrorPage(Request& req);
+void SendErrorPage(CgiRequest& req, const SiteConfig& config);
 
 // The lines the two error pages share, from "<HTML>" to the administrator's
 // address; `errorText` is escaped.
-void SendErrorPageBody(Request& req, const std::string& errorText);
+void SendErrorPageBody(CgiRequest& req, const SiteConfig& config, const std::string& errorText);
 
 // Small print naming the product and its publisher; shared by every page that
 // carries it.

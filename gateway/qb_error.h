@@ -19,7 +19,6 @@ enum ErrorNumber : std::int32_t {
   kErrInternal = 51,
   kErrFileNotFound = 53,
   kErrPastEndOfFile = 62,
-  kErrObjectNotSet = 91,      // an empty database slot was closed
   kErrNoCurrentRecord = 3021,
   kErrItemNotFound = 3265,    // unknown field or parameter name
   kErrObjectClosed = 3420,    // a database object was closed twice

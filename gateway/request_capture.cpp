@@ -11,7 +11,7 @@
 
 namespace qb {
 
-void LoadCgiEnvironment(Request& req) {
+void LoadCgiEnvironment(CgiRequest& req) {
   auto get = [&req](const char* name) {
     const char* value = req.env ? req.env(name) : nullptr;
     return std::string(value ? value : "");
@@ -46,7 +46,7 @@ void LoadCgiEnvironment(Request& req) {
   req.form.Reset();
 }
 
-void ReadFormData(Request& req) {
+void ReadFormData(CgiRequest& req) {
   if (req.cgi.REQUEST_METHOD == "POST") {
     if (req.ContentLength < 0) {
       throw QbError(kErrInvalidArgument, "Invalid procedure call or argument: CONTENT_LENGTH is negative");
@@ -71,7 +71,7 @@ void ReadFormData(Request& req) {
   req.form.ParsePairs(req.cgi.QUERY_STRING);
 }
 
-void RequireWholeBody(const Request& req) {
+void RequireWholeBody(const CgiRequest& req) {
   if (req.cgi.REQUEST_METHOD != "POST" || req.ContentLength <= 0) return;
   const auto announced = static_cast<std::size_t>(req.ContentLength);
   if (req.FormBody.size() < announced) {

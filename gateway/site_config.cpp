@@ -4,9 +4,9 @@
 
 namespace qb {
 
-void LoadSiteConfig(const std::string& programDir, SiteConfig& config, SiteFiles* files) {
+void LoadSiteConfig(const std::string& programDir, SiteConfig& config, std::vector<FileStamp>* stamps) {
   config.BannersEnabled = false;
-  ValueListReader reader = ValueListReader::FromFile(programDir + "/qbcgi.cfg", "qbcgi.cfg", files);
+  ValueListReader reader = ValueListReader::FromFile(programDir + "/qbcgi.cfg", "qbcgi.cfg", stamps);
   config.AdminEmail = reader.NextText();
   config.ExpireDays = reader.NextNumber();
   config.ScriptUrl = reader.NextText();

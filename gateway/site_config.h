@@ -1,17 +1,18 @@
 #pragma once
-// The site's settings, read from qbcgi.cfg in the program directory by every
-// request and never written.
+// The site's settings, read from qbcgi.cfg in the program directory and
+// never written.
 #include <cstdint>
 #include <string>
+#include <vector>
 
-#include "gateway/site_files.h"
+#include "gateway/file_stamp.h"
 
 namespace qb {
 
 struct SiteConfig {
   std::string AdminEmail;
   std::int32_t ExpireDays = 0;
-  std::string ScriptUrl;  // base address, ends in "/"; completed by the dispatcher
+  std::string ScriptUrl;  // base address of the program's directory, ends in "/"
   std::string HomeUrl;
   bool BannersEnabled = false;
   std::string BodyColor;
@@ -24,7 +25,7 @@ struct SiteConfig {
 // Reads the six settings, and the seventh when there is one, in order into `config` (fields read before a failure
 // keep their values, as the error page may show AdminEmail). Makes ScriptUrl
 // end in "/" and sets BannersEnabled exactly when the banner switch is "Y" or
-// "y".
-void LoadSiteConfig(const std::string& programDir, SiteConfig& config, SiteFiles* files = nullptr);
+// "y". Adds what qbcgi.cfg was to `stamps` when given.
+void LoadSiteConfig(const std::string& programDir, SiteConfig& config, std::vector<FileStamp>* stamps = nullptr);
 
 }  // namespace qb

@@ -20,16 +20,14 @@ bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 }  // namespace
 
 ValueListReader ValueListReader::FromFile(const std::string& path, const std::string& displayName,
-                                          SiteFiles* files) {
-  if (files != nullptr) {
-    if (const std::string* kept = files->Unchanged(path)) return ValueListReader(*kept, displayName);
-  }
+                                          std::vector<FileStamp>* stamps) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw QbError(kErrFileNotFound, "File not found: " + displayName);
   // Read straight into the text, sized from the file so that one read takes
   // it all (it grows if the file does meanwhile).
   struct stat st {};
   const bool known = ::fstat(fd, &st) == 0;
+  if (!known) st = {};
   std::string content(known && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 4096, '\0');
   std::size_t used = 0;
   for (;;) {
@@ -48,7 +46,8 @@ ValueListReader ValueListReader::FromFile(const std::string& path, const std::st
   // Some editors start a UTF-8 file with a byte-order mark: it belongs to no
   // value.
   if (content.starts_with("\xEF\xBB\xBF")) content.erase(0, 3);
-  if (files != nullptr && known) files->Keep(path, st, content);
+  // A file whose status is unknown is never found unchanged.
+  if (stamps != nullptr) stamps->push_back(FileStamp{path, st});
   return ValueListReader(std::move(content), displayName);
 }
 

@@ -7,19 +7,19 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "gateway/site_files.h"
+#include "gateway/file_stamp.h"
 
 namespace qb {
 
 class ValueListReader {
  public:
   // Reads the whole file, without the UTF-8 byte-order mark it may start
-  // with, or takes it from `files` while it is unchanged (and keeps it there
-  // when read). A missing or unreadable file raises kErrFileNotFound naming
-  // `displayName`.
+  // with, and adds what the file was to `stamps` when given. A missing or
+  // unreadable file raises kErrFileNotFound naming `displayName`.
   static ValueListReader FromFile(const std::string& path, const std::string& displayName,
-                                  SiteFiles* files = nullptr);
+                                  std::vector<FileStamp>* stamps = nullptr);
   ValueListReader(std::string content, std::string displayName);
 
   // The next value as text. Asking when no value is left raises

@@ -1,5 +1,5 @@
 #pragma once
-#include "gateway/request.h"
+#include "postdata/request.h"
 #include "storage/database.h"
 
 namespace qb {

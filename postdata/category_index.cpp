@@ -10,11 +10,11 @@ namespace qb {
 namespace {
 
 void SendCategoryRow(Request& req, int first) {
-  const Trusted script{req.config.ScriptUrl};
+  const Trusted script{req.script};
   const Trusted cell{"</td><td align=\"center\">"};
   auto link = [&](int n) { return std::string("?Action=List&Cat=") + char('0' + n) + "\">"; };
   const std::string q1 = link(first), q2 = link(first + 1), q3 = link(first + 2), q4 = link(first + 3);
-  const auto& names = req.CategoryList;
+  const auto& names = req.site->CategoryList;
   req.out.SendLine({"<tr><td align=\"center\"><a href=\"", script, Trusted{q1}, Trusted{names[first]}, "</a>", cell,
                     "<a href=\"", script, Trusted{q2}, Trusted{names[first + 1]}, "</a>", cell,
                     "<a href=\"", script, Trusted{q3}, Trusted{names[first + 2]}, "</a>", cell,
@@ -27,10 +27,10 @@ void CategoryIndex(Request& req) {
   ResponseWriter& out = req.out;
   out.SendContentType();
   out.SendLine({"<html><head><title>Quaybill/32-HTML - Catagory's</title></head><body bgcolor=\"",
-                Trusted{req.config.BodyColor}, "\">"});
+                Trusted{req.site->config.BodyColor}, "\">"});
   SendNoticeComment(req);
   out.SendLine({"<basefont size=\"3\" face=\"verdana,arial,helvetica\">"});
-  if (req.config.BannersEnabled) SendBannerBlock(req);
+  if (req.site->config.BannersEnabled) SendBannerBlock(req);
   out.SendLine({"<center><h1>Ad Category's</h1></center>"});
   out.SendLine({"<hr width=\"50%\" size=\"2\"><br><br>"});
   out.SendLine({"<center><table bgcolor=\"silver\" cellspacing=\"1\" cellpadding=\"5\" border=\"1\">"});

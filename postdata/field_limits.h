@@ -6,7 +6,7 @@
 // that no listing page grows beyond reason. Ads stored before still show.
 #include <initializer_list>
 
-#include "gateway/request.h"
+#include "postdata/request.h"
 
 namespace qb {
 

@@ -7,12 +7,12 @@ namespace qb {
 
 void MainPage(Request& req) {
   ResponseWriter& out = req.out;
-  const Trusted script{req.config.ScriptUrl};
+  const Trusted script{req.script};
   out.SendContentType();
   out.SendLine({"<HTML><HEAD><TITLE>Quaybill/32 - HTML - Main Page</TITLE></HEAD>"});
   SendNoticeComment(req);
   out.SendLine({"<BODY bgcolor=\"White\"><Basefont size=\"3\" face=\"arial,verdana,helvetica\">"});
-  if (req.config.BannersEnabled) SendBannerBlock(req);
+  if (req.site->config.BannersEnabled) SendBannerBlock(req);
   out.SendLine({"<center><h1><font color=\"maroon\"><i>Quaybill/32</i></font><font color=\"navy\"> - HTML</font></h1></center>"});
   out.SendLine({"<hr width=\"60%\" size=\"3\"><br>"});
   out.SendLine({"<p><center><font size=\"+2\">Welcome to <font color=\"maroon\"><b><i>Quaybill/32 - HTML</i></b></font></font>",

@@ -3,7 +3,7 @@
 // was not carried out: a heading, one line of explanation, the navigation bar.
 #include <initializer_list>
 
-#include "gateway/request.h"
+#include "postdata/request.h"
 
 namespace qb {
 

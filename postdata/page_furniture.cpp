@@ -14,12 +14,12 @@ void SendNoticeComment(Request& req) {
 }
 
 void SendNavigationBar(Request& req, NavBarForm form) {
-  const Trusted script{req.config.ScriptUrl};
+  const Trusted script{req.script};
   req.out.SendLine({form == NavBarForm::kUsual ? Trusted{"<p><center><font size=\"2\"><b><a href=\""}
                                                : Trusted{"<p><font size=\"2\"><b><a href=\""},
                     script, "?action=Main\">Main</a>&nbsp;&nbsp;&nbsp;<a href=\"", script,
                     "?action=Show\">Category's</a>&nbsp;&nbsp;&nbsp;<a href=\"", script,
-                    "?action=NewItem\">Place Ad</a>&nbsp;&nbsp;&nbsp;<a href=\"", Trusted{req.config.HomeUrl},
+                    "?action=NewItem\">Place Ad</a>&nbsp;&nbsp;&nbsp;<a href=\"", Trusted{req.site->config.HomeUrl},
                     "\">Home</a></b></font></center>"});
 }
 
@@ -39,7 +39,7 @@ void SendBannerBlock(Request& req) {
   x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
   x ^= x >> 31;
   float r = static_cast<float>(x >> 40) / 16777216.0f;  // 24 bits: uniform in [0, 1)
-  const Banner& banner = req.BannerList[static_cast<std::size_t>(BannerEntryFor(req.BannerCount, r))];
+  const Banner& banner = req.site->BannerList[static_cast<std::size_t>(BannerEntryFor(req.site->BannerCount, r))];
   req.out.SendLine({"<center><a href=\"", Trusted{banner.LinkUrl}, "\"><img src=\"", Trusted{banner.ImageUrl},
                     "\" border=0></a></center><br><br>"});
 }
@@ -47,16 +47,17 @@ void SendBannerBlock(Request& req) {
 void SendExpiryNote(Request& req) {
   req.out.SendLine({"<p><center><font size=\"+1\"><b>NOTE: Ads placed on this system will expire in </b></font>"
                     "<font size=\"+2\" color=\"red\">",
-                    std::to_string(req.config.ExpireDays), "</font><font size=\"+1\"><b> Days</b></font></center><p>"});
+                    std::to_string(req.site->config.ExpireDays),
+                    "</font><font size=\"+1\"><b> Days</b></font></center><p>"});
 }
 
 void SendListBodyLine(Request& req) {
-  req.out.SendLine({"<body bgcolor=\"", Trusted{req.config.BodyColor},
+  req.out.SendLine({"<body bgcolor=\"", Trusted{req.site->config.BodyColor},
                     "\"><font size=\"2\" face=\"verdana,arial,helvetica\">"});
 }
 
 void SendCategoryOptions(Request& req, const std::string* selected) {
-  const auto& c = req.CategoryList;
+  const auto& c = req.site->CategoryList;
   const Piece tail = selected ? Piece(*selected) : Piece(Trusted{});
   req.out.SendLine({"<option>", Trusted{c[1]}, "<option>", Trusted{c[2]}, "<option>", Trusted{c[3]}, "<option>",
                     Trusted{c[4]}, "<option>", Trusted{c[5]}, "<option>", Trusted{c[6]}, "<option>", Trusted{c[7]},

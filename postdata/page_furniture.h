@@ -1,7 +1,7 @@
 #pragma once
 // The pieces many pages share: the notice comment, the navigation bar, the
 // banner block and the footer notice. Each is one line.
-#include "gateway/request.h"
+#include "postdata/request.h"
 
 namespace qb {
 

@@ -1,7 +1,5 @@
 #include "postdata/run_application.h"
 
-#include <string_view>
-
 #include "gateway/ascii_text.h"
 #include "gateway/error_log.h"
 #include "gateway/error_page.h"
@@ -9,28 +7,14 @@
 #include "postdata/handlers.h"
 #include "postdata/notice_page.h"
 #include "postdata/page_furniture.h"
-#include "postdata/site_lists.h"
 
 namespace qb {
 
 namespace {
 
-struct Action {
-  std::string_view name;
-  void (*handler)(Request&);
-};
-
-// Compared in this order; the first equal name runs.
-constexpr Action kActions[] = {
-    {"NEWITEM", NewAdForm},      {"ADD", AddAd},         {"SHOW", CategoryIndex},
-    {"LIST", CategoryListing},   {"SHOWALL", AllAdsListing}, {"GETEDIT", SellerAds},
-    {"GETPW", PasswordForm},     {"EDIT", PasswordCheck}, {"DELETE", DeleteAd},
-    {"MAIN", MainPage},          {"UPDATE", UpdateAd},
-};
-
 void SendApplicationErrorPage(Request& req, const std::string& description) {
   req.out.SendStatusOk();
-  SendErrorPageBody(req, description);
+  SendErrorPageBody(req, req.site->config, description);
   SendNavigationBar(req);
   SendFooterNotice(req, FooterForm::kPlain);
   req.out.SendLine({"</body></html>"});
@@ -40,27 +24,20 @@ void SendApplicationErrorPage(Request& req, const std::string& description) {
 void SendUnknownActionPage(Request& req) {
   req.out.SendLine({"Status: 404 Not Found"});
   SendNoticePage(req, "Not Found", "- This page does not exist! -",
-                 {"<center>The board has no such page. Start again from the <a href=\"",
-                  Trusted{req.config.ScriptUrl}, "?action=Main\">main page</a>.</center>"});
+                 {"<center>The board has no such page. Start again from the <a href=\"", Trusted{req.script},
+                  "?action=Main\">main page</a>.</center>"});
 }
 
 void Dispatch(Request& req) {
-  LoadCategoryList(req);
-  if (req.config.BannersEnabled) LoadBannerList(req);
   req.ActionName = AsciiUpper(req.GetFormValue("Action"));
-  req.config.ScriptUrl += req.programFile;
+  req.script = req.site->config.ScriptUrl + req.host.program.file;
   // A bare address (no action at all) is a visit to the board: the main page.
-  if (req.ActionName.empty()) {
-    MainPage(req);
+  req.action = FindAction(req.ActionName.empty() ? std::string_view("MAIN") : std::string_view(req.ActionName));
+  if (req.action == nullptr) {
+    SendUnknownActionPage(req);
     return;
   }
-  for (const Action& action : kActions) {
-    if (req.ActionName == action.name) {
-      action.handler(req);
-      return;
-    }
-  }
-  SendUnknownActionPage(req);
+  req.action->handler(req);
 }
 
 }  // namespace
@@ -70,17 +47,18 @@ void RunApplication(Request& req) {
     Dispatch(req);
   } catch (...) {
     QbError error = AsQbError(std::current_exception());
-    // When a slot cannot be closed (never filled, or already closed) the
-    // request goes on to the start-up error routine, whose page replaces the
-    // whole response. It reports the error that stopped the handler: that one
-    // tells the operator what went wrong, the failed close does not.
+    const bool applicationPage =
+        req.inStoreWork && req.action != nullptr && req.action->storeWorkFailure == ErrorPage::kApplication;
+    // What the handler left open is closed either way, giving its store
+    // connection back. The error reported is the one that stopped the
+    // handler: that one tells the operator what went wrong, a failed close
+    // does not. A close that fails sends the request to the gateway page.
     try {
-      req.slots.CloseRecordset();
-      req.slots.CloseDatabase();
-      req.slots.CloseQueryDef();
+      req.slots.CloseFilled();
     } catch (...) {
       throw error;
     }
+    if (!applicationPage) throw error;
     LogErrorPage(req, error.Number(), error.Description());
     SendApplicationErrorPage(req, error.Description());
   }

@@ -1,13 +1,13 @@
 #pragma once
-#include "gateway/request.h"
+#include "postdata/request.h"
 
 namespace qb {
 
-// The application: loads the category and banner lists, completes the script
-// address, and runs the handler of the requested action, which writes the
-// whole page. An action it does not know gets an empty response. Errors of
-// the handlers end in the application error page; when its database slots
-// cannot all be closed the error passes on to the caller's error routine.
+// The application, once the site and the request are read: completes the
+// script address and runs the handler of the requested action, which writes
+// the whole page. An action it does not know gets a not-found page. A
+// failure during a handler's store work gets the error page the action table
+// names for it; every other failure passes on to the caller's error routine.
 void RunApplication(Request& req);
 
 }  // namespace qb

@@ -3,7 +3,7 @@
 
 #include "gateway/qb_error.h"
 #include "gateway/site_config.h"
-#include "postdata/site_lists.h"
+#include "gateway/site_lists.h"
 #include "qbadmin/commands.h"
 #include "qbadmin/output_formats.h"
 #include "qbadmin/stored_password.h"
@@ -57,16 +57,16 @@ void CheckSite(Invocation& inv) {
       return false;
     }
   };
-  const std::unique_ptr<Request> req = SiteRequest(inv);
-  if (attempt("qbcgi.cfg", [&] { LoadSiteConfig(req->programDir, req->config); })) {
-    report(true, "qbcgi.cfg: ExpireDays " + std::to_string(req->config.ExpireDays) + ", banners " +
-                     (req->config.BannersEnabled ? "on" : "off"));
+  Site site = UnreadSite(inv);
+  if (attempt("qbcgi.cfg", [&] { LoadSiteConfig(site.directory, site.config); })) {
+    report(true, "qbcgi.cfg: ExpireDays " + std::to_string(site.config.ExpireDays) + ", banners " +
+                     (site.config.BannersEnabled ? "on" : "off"));
   }
-  const bool categoriesRead = attempt("cat.lst", [&] { LoadCategoryList(*req); });
+  const bool categoriesRead = attempt("cat.lst", [&] { LoadCategoryList(site); });
   if (categoriesRead) {
     bool clean = true;
     for (int i = 1; i <= 8; ++i) {
-      const std::string& name = req->CategoryList[i];
+      const std::string& name = site.CategoryList[i];
       if (name.empty() || name.find_first_of("%_") != std::string::npos) {
         report(false, "cat.lst: category " + std::to_string(i) + " \"" + DisplayText(name) +
                           "\" is empty or holds % or _, which its page takes as a pattern");
@@ -75,13 +75,13 @@ void CheckSite(Invocation& inv) {
     }
     if (clean) report(true, "cat.lst: eight categories");
   }
-  if (!req->config.BannersEnabled) {
+  if (!site.config.BannersEnabled) {
     inv.out << "-        qbban.cfg: not read, banners are off\n";
-  } else if (attempt("qbban.cfg", [&] { LoadBannerList(*req); })) {
-    report(true, "qbban.cfg: " + std::to_string(req->BannerCount) + " banners");
+  } else if (attempt("qbban.cfg", [&] { LoadBannerList(site); })) {
+    report(true, "qbban.cfg: " + std::to_string(site.BannerCount) + " banners");
   }
 
-  const bool pg = !req->config.StoreConnection.empty();
+  const bool pg = !site.config.StoreConnection.empty();
   const std::string store = pg ? "PostgreSQL" : "qb.db";
   std::unique_ptr<Database> db;
   if (attempt(store, [&] { db = OpenSiteStore(inv); })) {
@@ -89,7 +89,7 @@ void CheckSite(Invocation& inv) {
     for (const std::string& problem : found) report(false, store + ": " + DisplayText(problem));
     if (found.empty()) report(true, store + (pg ? ": schema and expiry dates" : ": integrity, schema and expiry dates"));
     if (categoriesRead && found.empty()) {
-      const std::vector<std::string> names(req->CategoryList.begin() + 1, req->CategoryList.end());
+      const std::vector<std::string> names(site.CategoryList.begin() + 1, site.CategoryList.end());
       if (const long long unlisted = maintenance::CountUnlisted(*db, names)) {
         inv.out << "note     " << store << ": " << Counted(unlisted, "ad") << (unlisted == 1 ? " is" : " are")
                 << " in no category of cat.lst; only the all-ads listing shows them\n";

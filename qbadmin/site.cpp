@@ -4,7 +4,7 @@
 
 #include "gateway/qb_error.h"
 #include "gateway/site_config.h"
-#include "postdata/site_lists.h"
+#include "gateway/site_lists.h"
 
 namespace qb::admin {
 
@@ -26,14 +26,16 @@ std::unique_ptr<Database> OpenSiteStore(const Invocation& inv, bool mayCreate) {
   return Database::Open(store.string(), store.string());
 }
 
-std::unique_ptr<Request> SiteRequest(const Invocation& inv) {
-  return std::make_unique<Request>(inv.siteDir, "qbcgi.exe", -1, -1, [](const char*) -> const char* { return nullptr; });
+Site UnreadSite(const Invocation& inv) {
+  Site site;
+  site.directory = inv.siteDir;
+  return site;
 }
 
 std::vector<std::string> CategoryNames(const Invocation& inv) {
-  const std::unique_ptr<Request> req = SiteRequest(inv);
-  LoadCategoryList(*req);
-  return {req->CategoryList.begin() + 1, req->CategoryList.end()};
+  Site site = UnreadSite(inv);
+  LoadCategoryList(site);
+  return {site.CategoryList.begin() + 1, site.CategoryList.end()};
 }
 
 }  // namespace qb::admin

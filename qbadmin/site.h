@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "gateway/request.h"
+#include "gateway/site.h"
 #include "storage/ad_dates.h"
 #include "storage/database.h"
 
@@ -27,10 +27,10 @@ struct Invocation {
 // taken for a site; qb.db must exist unless `mayCreate`.
 std::unique_ptr<Database> OpenSiteStore(const Invocation& inv, bool mayCreate = false);
 
-// A request on the site that has read nothing yet: the board's readers of
+// The site in --site, with nothing read yet: the board's readers of
 // qbcgi.cfg, cat.lst and qbban.cfg fill it (LoadSiteConfig, LoadCategoryList,
 // LoadBannerList), so the tool reads the files exactly as pages do.
-std::unique_ptr<Request> SiteRequest(const Invocation& inv);
+Site UnreadSite(const Invocation& inv);
 // The eight category names of cat.lst, numbered from 0.
 std::vector<std::string> CategoryNames(const Invocation& inv);
 

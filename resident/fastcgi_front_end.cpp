@@ -13,9 +13,6 @@
 #include <cstdint>
 #include <string_view>
 
-#include "gateway/request.h"
-#include "gateway/run_main.h"
-#include "storage/kept_store.h"
 
 namespace qb {
 
@@ -122,7 +119,7 @@ bool StartedAsFastCgi() {
   return ::getpeername(0, reinterpret_cast<sockaddr*>(&peer), &size) != 0 && errno == ENOTCONN;
 }
 
-int ServeFastCgi(const ProgramLocation& location) {
+int ServeFastCgi(ProgramLocation location, void (*answer)(Request& req)) {
   if (FCGX_Init() != 0) return 1;
   // A web server that goes away before it has read a page must not end the
   // process: the write fails, and the next request is served.
@@ -137,8 +134,10 @@ int ServeFastCgi(const ProgramLocation& location) {
   ::mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
   FCGX_Request fcgi;
   if (FCGX_InitRequest(&fcgi, 0, 0) != 0) return 1;
-  KeptStore store;
-  SiteFiles siteFiles;
+  Host host(std::move(location), true);
+  host.log.write = [&fcgi](std::string_view line) {
+    FCGX_PutStr(line.data(), static_cast<int>(line.size()), fcgi.err);
+  };
   // The library ends a connection by shutting down its own side and waiting
   // for the web server to close the other, so that on TCP unread input left
   // behind cannot make the kernel reset the connection and lose the end of
@@ -150,16 +149,13 @@ int ServeFastCgi(const ProgramLocation& location) {
     StopSignalsHeld held;
     {
       Request req(
-          location.directory, location.file,
+          host,
           [&fcgi](char* into, std::size_t size) {
             return static_cast<long>(FCGX_GetStr(into, static_cast<int>(size), fcgi.in));
           },
-          [&fcgi](const char* name) { return static_cast<const char*>(FCGX_GetParam(name, fcgi.envp)); }, &store,
-          &siteFiles);
-      req.writeLog = [&fcgi](std::string_view line) {
-        FCGX_PutStr(line.data(), static_cast<int>(line.size()), fcgi.err);
-      };
-      RunMain(req);
+          [&fcgi](const char* name) { return static_cast<const char*>(FCGX_GetParam(name, fcgi.envp)); },
+          HoldWhole{});
+      answer(req);
       SendResponse(fcgi, req.out.Held());
     }
     DropUnreadInput(fcgi);

@@ -3,6 +3,7 @@
 // (lighttpd's fastcgi.server, spawn-fcgi, Apache's mod_fcgid, a systemd
 // socket unit) answers request after request on the socket it was given.
 #include "gateway/program_location.h"
+#include "postdata/request.h"
 
 namespace qb {
 
@@ -11,16 +12,16 @@ namespace qb {
 // or nothing there.
 bool StartedAsFastCgi();
 
-// Accepts and answers requests until the socket is closed or the process is
-// told to stop; returns the process's exit status.
+// Accepts requests until the socket is closed or the process is told to
+// stop, and has `answer` answer each; returns the process's exit status.
 //
 // What lives how long:
-// - the process: `location` (the site's directory and the program's name)
-//   and the store connection (KeptStore), which this function owns;
-// - the site: settings, categories and banners, kept (SiteFiles) while
+// - the process: its Host, which this function owns: `location` (the site's
+//   directory and the program's name) and the store connection;
+// - the site: settings, categories and banners, kept by the Host while
 //   their files are unchanged, so a change is seen by the very next request;
 // - the request: a fresh Request, with its CGI values, form and held
 //   response, made for every request and gone before the next is accepted.
-int ServeFastCgi(const ProgramLocation& location);
+int ServeFastCgi(ProgramLocation location, void (*answer)(Request& req));
 
 }  // namespace qb

@@ -12,10 +12,10 @@
 #include <thread>
 
 #include "gateway/qb_error.h"
+#include "postdata/database_slots.h"
 #include "storage/ad_queries.h"
 #include "storage/ad_record.h"
 #include "storage/database.h"
-#include "storage/database_slots.h"
 #include "storage/sqlite/sqlite_database.h"
 #include "storage/sqlite/write_turn.h"
 #include "storage/write_transaction.h"
@@ -161,8 +161,7 @@ TEST_P(OnEachStore, RecordsetsAndTheirClosingRules) {
       {[&] { table->SetField("Item", "x"); }, kErrInvalidArgument}, {[&] { sellers->Execute(); }, kErrInvalidArgument},
       {[&] { sellers->SetParameter("pItem", "x"); }, kErrItemNotFound},
       {[&] { db->CreateQueryDef("SELECT * FROM Ads")->OpenRecordset(); }, 3001},
-      {[&] { DatabaseSlots().CloseRecordset(); }, kErrObjectNotSet}, {[&] { DatabaseSlots().CloseDatabase(); }, kErrObjectNotSet},
-      {[&] { DatabaseSlots().CloseQueryDef(); }, kErrObjectNotSet}, {[&] { db->Reopen(); }, kErrInvalidArgument}};
+      {[&] { db->Reopen(); }, kErrInvalidArgument}};
   for (const auto& [f, number] : refused) EXPECT_EQ(Raised(f).first, number);
   table->AddNew();
   EXPECT_EQ(Raised([&] { table->SetField("ID", "5"); }).first, kErrInvalidArgument);
@@ -212,10 +211,8 @@ TEST_P(OnEachStore, RecordsetsAndTheirClosingRules) {
   slots.database = std::move(again);
   slots.queryDef = slots.database->CreateQueryDef(kShowAll);
   slots.recordset = slots.queryDef->OpenRecordset();
-  slots.CloseRecordset();
-  slots.CloseDatabase();
-  slots.CloseQueryDef();
-  EXPECT_EQ(Raised([&] { slots.CloseDatabase(); }).first, kErrObjectClosed);
+  slots.CloseFilled();  // the query closes after its database
+  EXPECT_EQ(Raised([&] { slots.CloseFilled(); }).first, kErrObjectClosed);
 }
 
 // Half of them without an address (as by hand), half from one address,

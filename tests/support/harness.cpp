@@ -20,8 +20,7 @@
 #include <thread>
 
 #include "gateway/qb_error.h"
-#include "gateway/request.h"
-#include "gateway/run_main.h"
+#include "program/run_main.h"
 #include "storage/database.h"
 
 namespace qbtest {
@@ -73,10 +72,13 @@ const std::string& TestPostgres() {
   return server;
 }
 
-Site::Site(const std::string& config, const std::string& categories, const std::string& banners, Store store) {
-  std::string pattern = (fs::temp_directory_path() / "qbsite.XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  dir_ = pattern;
+Site::Site(const std::string& config, const std::string& categories, const std::string& banners, Store store)
+    : dir_([] {
+        std::string pattern = (fs::temp_directory_path() / "qbsite.XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        return pattern;
+      }()),
+      host_(qb::ProgramLocation{dir_, "qbcgi.exe"}, true) {
   if (store != Store::kSqlite) {
     if (TestPostgres().empty()) throw std::runtime_error("the tests' PostgreSQL cluster does not run");
     schema_ = "site_";
@@ -297,21 +299,20 @@ std::string RunRequest(const Site& site, const Call& call, Output output) {
     auto it = call.env.find(name);
     return it == call.env.end() ? nullptr : it->second.c_str();
   };
-  const auto run = [&call](qb::Request&& req) {
-    req.storeWaits = call.waits;
-    req.today = [] { return qb::CivilDate{kToday[0], kToday[1], kToday[2]}; };
-    req.now = [] { return kNow; };
+  const auto run = [&call](qb::Host& host, qb::Request&& req) {
+    host.storeWaits = call.waits;
+    host.today = [] { return qb::CivilDate{kToday[0], kToday[1], kToday[2]}; };
+    host.now = [] { return kNow; };
     qb::RunMain(req);
     return std::string(req.out.Held());
   };
   if (output != Output::kResident) {
-    run(qb::Request(site.Dir(), "qbcgi.exe", streams.in, streams.out[1], env));
+    qb::Host cgi(qb::ProgramLocation{site.Dir(), "qbcgi.exe"}, false);
+    run(cgi, qb::Request(cgi, qb::ReadBodyFrom(streams.in), env, streams.out[1]));
     return streams.Finish();
   }
-  const std::string held = run(qb::Request(
-      site.Dir(), "qbcgi.exe", [in = streams.in](char* into, std::size_t size) { return ::read(in, into, size); }, env,
-      &site.Resident(),
-      &site.ResidentFiles()));
+  qb::Host& resident = site.ResidentHost();
+  const std::string held = run(resident, qb::Request(resident, qb::ReadBodyFrom(streams.in), env, qb::HoldWhole{}));
   streams.Finish();
   return held;
 }

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "gateway/site_files.h"
+#include "postdata/host.h"
 #include "storage/database.h"
 #include "storage/kept_store.h"
 
@@ -55,17 +55,15 @@ class Site {
   std::string Query(const std::string& sql) const;
   // Copies the program into the site as qbcgi.exe (for runs as a process).
   std::string InstallProgram(const std::string& name = "qbcgi.exe") const;
-  // The store connection and the kept site files of the site's resident
-  // process (Output::kResident).
-  qb::KeptStore& Resident() const { return kept_; }
-  qb::SiteFiles& ResidentFiles() const { return files_; }
+  // The site's resident process (Output::kResident) and the store connection it keeps.
+  qb::Host& ResidentHost() const { return host_; }
+  qb::KeptStore& Resident() const { return *host_.Kept(); }
   const std::string& Server() const { return server_; }  // empty on SQLite
 
  private:
   std::string dir_;
   std::string schema_, server_;
-  mutable qb::KeptStore kept_;
-  mutable qb::SiteFiles files_;
+  mutable qb::Host host_;
 };
 
 struct Call {

@@ -1,4 +1,4 @@
-#include "postdata/text_utils.h"
+#include "postdata/form_encode.h"
 
 namespace qb {
 

@@ -1,13 +1,13 @@
 #pragma once
-#include "gateway/request.h"
+#include "gateway/site.h"
 
 namespace qb {
 
 // Reads the eight category names of cat.lst into CategoryList 1 to 8.
-void LoadCategoryList(Request& req);
+void LoadCategoryList(Site& site);
 // Reads qbban.cfg: BannerCount, then that many pairs of image and link
 // address into BannerList. More than ten banners (or a negative count) raise
 // kErrSubscript when the eleventh entry is reached.
-void LoadBannerList(Request& req);
+void LoadBannerList(Site& site);
 
 }  // namespace qb

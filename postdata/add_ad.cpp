@@ -1,4 +1,4 @@
-// Placing an ad: the new-ad form, and storing the ad it posts.
+// Placing an ad: storing the ad the new-ad form posts, or telling why not.
 #include <string>
 
 #include "gateway/ascii_text.h"
@@ -7,44 +7,12 @@
 #include "postdata/field_limits.h"
 #include "postdata/handlers.h"
 #include "postdata/page_furniture.h"
+#include "postdata/placing_title.h"
 #include "storage/guess_limit.h"
 #include "storage/place_limit.h"
 #include "storage/write_transaction.h"
 
 namespace qb {
-
-// "<html><head><title>...Enter New Add</title></head><body bgcolor="...">",
-// the title line of both placing pages.
-static void SendPlacingTitleLine(Request& req) {
-  req.out.SendLine({"<html><head><title>Quaybill/32-HTML - Enter New Add</title></head><body bgcolor=\"",
-                    Trusted{req.config.BodyColor}, "\">"});
-}
-
-void NewAdForm(Request& req) {
-  ResponseWriter& out = req.out;
-  out.SendContentType();
-  SendNoticeComment(req);
-  SendPlacingTitleLine(req);
-  out.SendLine({"<basefont size=\"3\" face=\"verdana,arial,helvetica\">"});
-  out.SendLine({"<center><h1>Enter New Classified Ad</h1></center>"});
-  SendExpiryNote(req);
-  out.SendLine({"<form method=post action=\"", Trusted{req.config.ScriptUrl}, "?Action=ADD\">"});
-  out.SendLine({"<center><table bgcolor=\"silver\" cellspacing=\"1\" border=\"1\"><tr><td align=\"right\">Category:</td><td><SELECT name=\"Category\">"});
-  SendCategoryOptions(req, nullptr);
-  out.SendLine({"<b><tr><td align=\"right\">Item:</td><td><input name=\"Item\" size=\"35\" maxlength=\"100\"></td></tr>"});
-  out.SendLine({"<tr><td align=\"right\">Your Name:</td><td><input name=\"Name\" size=\"35\" maxlength=\"50\"></td></tr>"});
-  out.SendLine({"<tr><td align=\"right\">Your Email Address:</td><td><input name=\"Email\" size=\"35\" maxlength=\"100\"></td></tr>"});
-  out.SendLine({"<tr><td align=\"right\">Your Phone:</td><td><input name=\"Phone\" size=\"35\" maxlength=\"12\"></td></tr>"});
-  out.SendLine({"<tr><td align=\"right\">Item Price: $ </td><td><b></b><input name=\"Price\" size=\"35\" maxlength=\"20\"></td></tr>"});
-  out.SendLine({"<tr><td align=\"right\">Item Password: </td><td><b></b><input name=\"Password\" size=\"8\" maxlength=\"8\"></td></tr>"});
-  out.SendLine({"</b></table><br>"});
-  out.SendLine({"(Password required for later access to edit your Ad)<br><br>"});
-  out.SendLine({"<b>Item Description:</b><br><textarea name=\"Desc\" cols=65 rows=5 wrap=on></textarea><br>"});
-  out.SendLine({"<input type=submit value=\"Place Ad\">&nbsp;&nbsp;<input type=reset value=\"Reset\"></form>"});
-  SendNavigationBar(req);
-  SendFooterNotice(req, FooterForm::kPlain);
-  out.SendLine({"</center></font></body></html>"});
-}
 
 // The answer to an ad placed without a password: it is not stored, since
 // nobody could ever change or delete it (and an ad with an empty password
@@ -65,7 +33,7 @@ static void SendPasswordNeededPage(Request& req) {
 // within the hour: it is not stored.
 static void SendTooManyAdsPage(Request& req, std::int64_t allowedFrom) {
   ResponseWriter& out = req.out;
-  const std::int64_t minutes = (allowedFrom - req.now() + 59) / 60;
+  const std::int64_t minutes = (allowedFrom - req.host.now() + 59) / 60;
   out.SendContentType();
   SendPlacingTitleLine(req);
   out.SendLine({"<basefont size=\"3\" face=\"verdana,arial,helvetica\">"});
@@ -87,9 +55,9 @@ static std::int64_t StoreAd(Request& req) {
   DatabaseSlots& slots = req.slots;
   slots.database = req.OpenStore();
   slots.recordset = slots.database->OpenTable("qb");
-  WriteTransaction transaction(*slots.database);
-  const CivilDate today = req.today();
-  const CivilDate expire = AddDays(today, req.config.ExpireDays);
+  WriteTransaction transaction = req.BeginWrite();
+  const CivilDate today = req.host.today();
+  const CivilDate expire = AddDays(today, req.site->config.ExpireDays);
   Recordset& table = *slots.recordset;
   table.AddNew();
   for (const char* field : {"Item", "Name", "Email", "Price", "Desc", "Phone", "Category"}) {
@@ -105,7 +73,7 @@ static std::int64_t StoreAd(Request& req) {
   const std::int64_t allowedFrom =
       req.cgi.REMOTE_ADDR.empty()
           ? 0
-          : placing::Admit(*slots.database, guesses::GuessingAddress(req.cgi.REMOTE_ADDR), req.now());
+          : placing::Admit(*slots.database, guesses::GuessingAddress(req.cgi.REMOTE_ADDR), req.host.now());
   if (allowedFrom == 0) transaction.Commit();
   return allowedFrom;  // a refused ad is rolled back here
 }
@@ -138,7 +106,7 @@ void AddAd(Request& req) {
   out.SendLine({"<center><H2>", req.GetFormValue("Name"),
                 " , Your Ad has been Entered Successfully!</H2><b>This Ad will automatically Expire after <font "
                 "color=\"red\">",
-                std::to_string(req.config.ExpireDays), "</font> Days unless you delete it first.</b>"});
+                std::to_string(req.site->config.ExpireDays), "</font> Days unless you delete it first.</b>"});
   SendNavigationBar(req);
   SendFooterNotice(req, FooterForm::kPlain);
   out.SendLine({"</center></font></body></html>"});

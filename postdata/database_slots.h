@@ -1,9 +1,8 @@
 #pragma once
 // The request's three database slots: the current recordset, the open
 // database and the current query. Handlers fill them; the application error
-// routine closes them in that order, and a close that fails (an empty slot or
-// an object already closed) raises QbError, which sends the request to the
-// gateway error page instead of the application error page.
+// routine closes what they hold, so that a failed request gives its store
+// connection back as a finished one does.
 #include <memory>
 
 #include "storage/database.h"
@@ -15,9 +14,10 @@ struct DatabaseSlots {
   std::unique_ptr<Database> database;
   std::unique_ptr<QueryDef> queryDef;
 
-  void CloseRecordset();  // raises kErrObjectNotSet when empty
-  void CloseDatabase();
-  void CloseQueryDef();
+  // Closes the recordset, the database and the query, in that order, skipping
+  // empty slots; raises as Close does (kErrObjectClosed for an object closed
+  // before), leaving the slots after it as they are.
+  void CloseFilled();
 };
 
 }  // namespace qb

@@ -6,14 +6,15 @@
 #include <cstdlib>
 
 #include "gateway/program_location.h"
-#include "gateway/run_main.h"
+#include "program/run_main.h"
 #include "resident/fastcgi_front_end.h"
 
 int main(int /*argc*/, char** argv) {
   qb::ProgramLocation location = qb::LocateProgram(argv[0]);
-  if (qb::StartedAsFastCgi()) return qb::ServeFastCgi(location);
-  qb::Request req(location.directory, location.file, 0, 1,
-                  [](const char* name) { return static_cast<const char*>(std::getenv(name)); });
+  if (qb::StartedAsFastCgi()) return qb::ServeFastCgi(std::move(location), qb::RunMain);
+  qb::Host host(std::move(location), false);
+  qb::Request req(host, qb::ReadBodyFrom(0),
+                  [](const char* name) { return static_cast<const char*>(std::getenv(name)); }, 1);
   qb::RunMain(req);
   // The whole response is written, and no store transaction can be open
   // here (every statement commits or rolls back on its own, and the schema

@@ -1,5 +1,4 @@
-// The listings: the ads of one category, followed by the expiry purge, and
-// the first hundred ads of all categories.
+// The ads of one category, a hundred at a time, followed by the expiry purge.
 #include <string>
 
 #include "gateway/ascii_text.h"
@@ -8,6 +7,7 @@
 #include "postdata/ad_table.h"
 #include "postdata/category_number.h"
 #include "postdata/handlers.h"
+#include "postdata/listing_frame.h"
 #include "postdata/page_furniture.h"
 #include "storage/ad_queries.h"
 
@@ -15,24 +15,7 @@ namespace qb {
 
 namespace {
 
-constexpr int kAllAdsLimit = 100;
 constexpr int kPageSize = 100;  // ads on one page of a category
-
-void SendListingTop(Request& req, const char* title) {
-  ResponseWriter& out = req.out;
-  out.SendContentType();
-  out.SendLine({Trusted{title}});
-  SendNoticeComment(req);
-  SendListBodyLine(req);
-  if (req.config.BannersEnabled) SendBannerBlock(req);
-}
-
-void SendListingBottom(Request& req, const char* firstLine) {
-  req.out.SendLine({Trusted{firstLine}});
-  SendNavigationBar(req);
-  SendFooterNotice(req, FooterForm::kCentred);
-  req.out.SendLine({"</font></center></body></html>"});
-}
 
 // Deletes every ad, of any category, whose expiry day lies before today.
 // Most listings find nothing expired: an indexed read tells, so that the
@@ -77,7 +60,7 @@ void CategoryListing(Request& req) {
   if (category < 1 || category > 8) {
     throw QbError(kErrSubscript, "Subscript out of range: there is no category " + std::to_string(category));
   }
-  const std::string& name = req.CategoryList[static_cast<std::size_t>(category)];
+  const std::string& name = req.site->CategoryList[static_cast<std::size_t>(category)];
   req.out.SendLine({"<center><h1>Ads for Category - <font color=\"Maroon\"><i>", Trusted{name},
                     "</i></font></h1></center>"});
   req.out.SendLine({"<hr width=\"60%\" size=\"2\"><br><br>"});
@@ -89,7 +72,8 @@ void CategoryListing(Request& req) {
   slots.queryDef->SetParameter("pCat", name);
   slots.queryDef->SetParameter("pStart", start);
   slots.recordset = slots.queryDef->OpenRecordset();
-  const std::string todayText = UsDateText(req.today());
+  req.inStoreWork = true;
+  const std::string todayText = UsDateText(req.host.today());
 
   Recordset& ads = *slots.recordset;
   if (ads.Eof()) {
@@ -101,7 +85,7 @@ void CategoryListing(Request& req) {
   std::string lastShown;
   for (int shown = 0; !ads.Eof(); ads.MoveNext()) {
     if (shown++ == kPageSize) {
-      req.out.SendLine({"<center><font size=\"+1\"><b><a href=\"", Trusted{req.config.ScriptUrl},
+      req.out.SendLine({"<center><font size=\"+1\"><b><a href=\"", Trusted{req.script},
                         "?Action=List&Cat=", std::to_string(category), "&Start=", lastShown,
                         "\">Next 100 Ads</a></b></font></center><p>"});
       break;
@@ -109,6 +93,7 @@ void CategoryListing(Request& req) {
     SendAdTable(req, ads, AdTableForm::kCategory);
     lastShown = ads.Field("ID");
   }
+  req.inStoreWork = false;
   ads.Close();
   // Closed before the page ends, as every handler closes its database; only
   // SQLite's connection stays for the purge, saving a second open.
@@ -118,32 +103,6 @@ void CategoryListing(Request& req) {
   // The page is complete: let the visitor have it before the purge.
   req.out.Flush();
   PurgeExpiredAds(req, todayText);
-}
-
-void AllAdsListing(Request& req) {
-  DatabaseSlots& slots = req.slots;
-  slots.database = req.OpenStore();
-  SendListingTop(req, "<HTML><HEAD><TITLE>Quaybill/32 - HTML</TITLE></HEAD>");
-  req.out.SendLine({"<center><h1>Showing <font color=\"Maroon\">ALL</font> Ads</h1></center>"});
-
-  slots.queryDef = slots.database->CreateQueryDef(queries::kShowAll);
-  slots.recordset = slots.queryDef->OpenRecordset();
-  Recordset& ads = *slots.recordset;
-  int shown = 0;
-  while (!ads.Eof()) {
-    SendAdTable(req, ads, AdTableForm::kAllAds);
-    ads.MoveNext();
-    if (++shown == kAllAdsLimit) {
-      if (!ads.Eof()) {
-        req.out.SendLine({"<center><font size=\"+1\" color=\"red\">! There are more than 100 Ads in the database, "
-                          "only showing the first 100 !</font></center><p>"});
-      }
-      break;
-    }
-  }
-  ads.Close();
-  slots.database->Close();
-  SendListingBottom(req, "</table><center>");
 }
 
 }  // namespace qb
