@@ -9,7 +9,7 @@ page is, a wrong password deleted an ad, integrity_check fails, or any answer wa
 none; exits 77 (skipped) without lighttpd, unless CI is set. Prints ads per second and answer times.
     writer_flood.py [--mixed | --delete-race] [--clients 32] [--seconds 20] [--port N] [--program build/qbcgi]
 """
-import argparse, collections, http.client, os, re, shutil, socket, sqlite3, subprocess, sys
+import argparse, collections, contextlib, http.client, os, re, shutil, socket, sqlite3, subprocess, sys
 import tempfile, threading, time, urllib.parse
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -123,6 +123,62 @@ def free_port():
         return s.getsockname()[1]
 
 
+def skip_without_lighttpd(name):
+    if not shutil.which("lighttpd"):
+        print(name + ": lighttpd is missing (apt-get install lighttpd)")
+        sys.exit(1 if os.environ.get("CI", "") not in ("", "false") else 77)
+
+
+@contextlib.contextmanager
+def served(program, site, port, prepare=None):
+    """Lays out a fresh site, runs prepare(site), exempts the clients' address from the placing limit (as an
+    operator would exempt a flood from one address), and serves the site with lighttpd until the block ends."""
+    conf = subprocess.run([os.path.join(ROOT, "scripts", "lighttpd-site"), "--dir", site, "--port", str(port),
+                           "--program", os.path.abspath(program), "--banners", "n", "--fresh"],
+                          check=True, capture_output=True, text=True).stdout.strip()
+    if prepare:
+        prepare(site)
+    subprocess.run([os.path.join(os.path.dirname(os.path.abspath(program)), "qbadmin"), "--site", site,
+                    "limits", "--exempt", "127.0.0.1"], check=True, stdout=subprocess.DEVNULL)
+    with open(os.path.join(site, "..", "lighttpd.log"), "wb") as log:
+        server = subprocess.Popen(["lighttpd", "-D", "-f", conf], stdout=log, stderr=log, stdin=subprocess.DEVNULL)
+    try:
+        for _ in range(100):  # the first page also creates the store, or adds its indexes
+            if "<html" in Client(port).post("Action=ShowAll", {"x": "1"})[0].lower():
+                break
+            time.sleep(0.1)
+        yield
+    finally:
+        server.terminate()
+        server.wait()
+
+
+def run_threads(threads):
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+
+
+def problems(flood, db_path):
+    """What went wrong: answers that were neither a confirmation nor a refusal the board means to give,
+    error pages, confirmed ads or changes missing from the store, refused ads stored, a damaged store."""
+    with sqlite3.connect(db_path) as db:
+        integrity = db.execute("PRAGMA integrity_check").fetchall()
+        by_id = dict(db.execute("SELECT ID, Item FROM QB"))
+    stored = set(by_id.values())
+    # An editor's ad holds what its last confirmed change gave it; a confirmed delete left nothing.
+    # An answer that was no confirmation may or may not have been stored, so only IDs whose last
+    # change was confirmed count: the editors stop after a confirmation or an error page alike.
+    found = ["%d answers: %s" % (n, kind) for kind, n in sorted(flood.counts.items())
+             if "failure" in kind or kind.endswith("error page") or kind == "delete: DELETED"]
+    found += ["confirmed but not stored: " + item for item in flood.confirmed if item not in stored][:5]
+    found += ["refused but stored: " + item for item in flood.refused if item in stored][:5]
+    found += ["ad %d holds %s, not %s" % (ad, by_id.get(ad), item) for ad, item in flood.edited.items()
+              if by_id.get(ad) != item][:5]
+    return found + ([] if integrity == [("ok",)] else ["integrity_check: %s" % integrity])
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--clients", type=int, default=32)
@@ -132,78 +188,33 @@ def main():
     parser.add_argument("--delete-race", action="store_true")
     parser.add_argument("--mixed", action="store_true", help="half the clients edit and delete their own ads")
     args = parser.parse_args()
-    if not shutil.which("lighttpd"):
-        print("writer_flood: lighttpd is missing (apt-get install lighttpd)")
-        return 1 if os.environ.get("CI", "") not in ("", "false") else 77
+    skip_without_lighttpd("writer_flood")
     editors = args.clients // 2 if args.mixed else 0
     placers = 3 if args.delete_race else args.clients - editors
     work = tempfile.mkdtemp(prefix="qb-flood-")
-    site, port, log_path = os.path.join(work, "site"), args.port or free_port(), os.path.join(work, "lighttpd.log")
+    site, port = os.path.join(work, "site"), args.port or free_port()
     db_path = os.path.join(site, "qb.db")
-    conf = subprocess.run([os.path.join(ROOT, "scripts", "lighttpd-site"), "--dir", site, "--port", str(port),
-                           "--program", os.path.abspath(args.program), "--banners", "n", "--fresh"],
-                          check=True, capture_output=True, text=True).stdout.strip()
-    # The flood comes from one address, far beyond the placing limit: exempt it, as an operator would.
-    subprocess.run([os.path.join(os.path.dirname(os.path.abspath(args.program)), "qbadmin"), "--site", site,
-                    "limits", "--exempt", "127.0.0.1"], check=True, stdout=subprocess.DEVNULL)
-    print("load average at start: %.2f %.2f %.2f" % os.getloadavg())
-    with open(log_path, "wb") as log:
-        server = subprocess.Popen(["lighttpd", "-D", "-f", conf], stdout=log, stderr=log, stdin=subprocess.DEVNULL)
-    try:
-        for _ in range(100):  # the first page also creates the store
-            if "<html" in Client(port).post("Action=ShowAll", {"x": "1"})[0].lower():
-                break
-            time.sleep(0.1)
+    with served(args.program, site, port):
         flood = Flood(port, time.monotonic() + args.seconds)
-        threads = [threading.Thread(target=flood.placer, args=(n,)) for n in range(placers)]
-        if args.delete_race:
-            threads += [threading.Thread(target=flood.deleter, args=(n, db_path)) for n in range(3)]
-        threads += [threading.Thread(target=flood.editor, args=(n,)) for n in range(editors)]
         started = time.monotonic()
-        for t in threads:
-            t.start()
-        for t in threads:
-            t.join()
+        deleters = 3 if args.delete_race else 0
+        run_threads([threading.Thread(target=flood.placer, args=(n,)) for n in range(placers)] +
+                    [threading.Thread(target=flood.deleter, args=(n, db_path)) for n in range(deleters)] +
+                    [threading.Thread(target=flood.editor, args=(n,)) for n in range(editors)])
         spent = time.monotonic() - started
-    finally:
-        server.terminate()
-        server.wait()
-
-    with sqlite3.connect(db_path) as db:
-        integrity = db.execute("PRAGMA integrity_check").fetchall()
-        stored = {row[0] for row in db.execute("SELECT Item FROM QB")}
-        by_id = dict(db.execute("SELECT ID, Item FROM QB"))
-    lost = [item for item in flood.confirmed if item not in stored]
-    # An editor's ad holds what its last confirmed change gave it; a confirmed delete left nothing.
-    # An answer that was no confirmation may or may not have been stored, so only IDs whose last
-    # change was confirmed count: the editors stop after a confirmation or an error page alike.
-    edits_lost = [(ad, item, by_id.get(ad)) for ad, item in flood.edited.items() if by_id.get(ad) != item]
-    refused_but_stored = [item for item in flood.refused if item in stored]
-    with open(log_path, "rb") as f:
-        logged = len(re.findall(rb"qbcgi: action", f.read()))
     times = sorted(flood.times) or [0.0]
-    print("%s: %d placing clients%s, %.1f s" % ("delete race" if args.delete_race else "writer flood", placers,
-                                                " + 3 deleting" if args.delete_race else
-                                                " + %d editing" % editors if editors else "", spent))
-    print("  " + ", ".join("%s %d" % kv for kv in sorted(flood.counts.items())))
-    print("  %.1f confirmed ads/s; answer time median %.3f s, 99%% %.3f s, max %.3f s; %d error-log lines"
-          % (len(flood.confirmed) / spent, times[len(times) // 2], times[int(len(times) * 0.99)], times[-1], logged))
-    print("  store: %d ads, %d confirmed ads missing, %d refused ads stored, integrity_check %s"
-          % (len(stored), len(lost), len(refused_but_stored), integrity[0][0] if len(integrity) == 1 else integrity))
-    if editors:
-        print("  editors: %d ads edited, %d not as last confirmed%s" % (len(flood.edited), len(edits_lost),
-                                                                      (": %s" % edits_lost[:5]) if edits_lost else ""))
-    # Any answer that is neither a confirmation nor a refusal the board means to give (another page,
-    # a server error, a broken connection) fails the run as an error page does.
-    failures = sum(n for kind, n in flood.counts.items() if kind.startswith("failure") or ": failure" in kind)
-    errors = sum(n for kind, n in flood.counts.items() if kind.endswith("error page"))
-    failed = (lost or refused_but_stored or edits_lost or integrity != [("ok",)] or errors or failures
-              or flood.counts["delete: DELETED"] or not flood.confirmed)
-    if failed:
-        print("FAILED; site and lighttpd log kept in", work)
+    print("%d placing, %d editing, %d deleting clients, %.1f s: %s" % (
+        placers, editors, deleters, spent, ", ".join("%s %d" % kv for kv in sorted(flood.counts.items()))))
+    print("%.1f confirmed ads/s; answer time median %.3f s, 99%% %.3f s, max %.3f s" % (
+        len(flood.confirmed) / spent, times[len(times) // 2], times[int(len(times) * 0.99)], times[-1]))
+    found = problems(flood, db_path) + ([] if flood.confirmed else ["no ad was confirmed"])
+    for problem in found:
+        print("FAILED:", problem)
+    if found:
+        print("site and lighttpd log kept in", work)
     else:
         shutil.rmtree(work, ignore_errors=True)
-    return 1 if failed else 0
+    return 1 if found else 0
 
 
 if __name__ == "__main__":
