@@ -2,12 +2,11 @@
 """Floods a fresh site with writers through lighttpd and checks that no confirmed ad is lost.
 
 --clients keep-alive clients place ads (each with its own Item) for --seconds. With --mixed half of them are
-sellers who place an ad, find it by their name, unlock and update it twice and delete it, over and over. With
---delete-race 3 clients place ads while 3 others post deletes with a wrong password for the next IDs. Exits 1
+sellers who place an ad, find it by their name, unlock and update it twice and delete it, over and over. Exits 1
 when a confirmed ad (or its last confirmed change or delete) is not in the store, an ad whose placing got an error
-page is, a wrong password deleted an ad, integrity_check fails, or any answer was an error page, another page or
-none; exits 77 (skipped) without lighttpd, unless CI is set. Prints ads per second and answer times.
-    writer_flood.py [--mixed | --delete-race] [--clients 32] [--seconds 20] [--port N] [--program build/qbcgi]
+page is, integrity_check fails, or any answer was an error page, another page or none; exits 77 (skipped) without
+lighttpd, unless CI is set. Prints ads per second and answer times.
+    writer_flood.py [--mixed] [--clients 32] [--seconds 20] [--port N] [--program build/qbcgi]
 """
 import argparse, collections, contextlib, http.client, os, re, shutil, socket, sqlite3, subprocess, sys
 import tempfile, threading, time, urllib.parse
@@ -100,22 +99,6 @@ class Flood:
                 with self.lock:
                     self.edited[ad] = None
 
-    def deleter(self, n, db_path):
-        client, db = Client(self.port), sqlite3.connect("file:%s?mode=ro" % db_path, uri=True, timeout=30)
-        while time.monotonic() < self.deadline:
-            top = db.execute("SELECT coalesce(max(ID), 0) FROM QB").fetchone()[0]
-            for ahead in (1, 2, 3):
-                text, failure = client.post("Action=Delete", {"ID": str(top + ahead), "pw": "WRONG%d" % n,
-                                                              "Item": "race"})
-                kind = ("DELETED" if "was deleted successfully" in text else
-                        "no such ad" if "there is no ad with that ID" in text else
-                        "wrong password" if "Invalid Password!" in text else
-                        "too many tries" if "Too many wrong passwords!" in text else
-                        "error page" if ERROR_PAGE.search(text) else "failure: " + (failure or "other page"))
-                with self.lock:
-                    self.counts["delete: " + kind] += 1
-        db.close()
-
 
 def free_port():
     with socket.socket() as s:
@@ -171,7 +154,7 @@ def problems(flood, db_path):
     # An answer that was no confirmation may or may not have been stored, so only IDs whose last
     # change was confirmed count: the editors stop after a confirmation or an error page alike.
     found = ["%d answers: %s" % (n, kind) for kind, n in sorted(flood.counts.items())
-             if "failure" in kind or kind.endswith("error page") or kind == "delete: DELETED"]
+             if "failure" in kind or kind.endswith("error page")]
     found += ["confirmed but not stored: " + item for item in flood.confirmed if item not in stored][:5]
     found += ["refused but stored: " + item for item in flood.refused if item in stored][:5]
     found += ["ad %d holds %s, not %s" % (ad, by_id.get(ad), item) for ad, item in flood.edited.items()
@@ -185,26 +168,23 @@ def main():
     parser.add_argument("--seconds", type=float, default=20)
     parser.add_argument("--port", type=int, default=0, help="default: a free one")
     parser.add_argument("--program", default=os.path.join(ROOT, "build", "qbcgi"))
-    parser.add_argument("--delete-race", action="store_true")
     parser.add_argument("--mixed", action="store_true", help="half the clients edit and delete their own ads")
     args = parser.parse_args()
     skip_without_lighttpd("writer_flood")
     editors = args.clients // 2 if args.mixed else 0
-    placers = 3 if args.delete_race else args.clients - editors
+    placers = args.clients - editors
     work = tempfile.mkdtemp(prefix="qb-flood-")
     site, port = os.path.join(work, "site"), args.port or free_port()
     db_path = os.path.join(site, "qb.db")
     with served(args.program, site, port):
         flood = Flood(port, time.monotonic() + args.seconds)
         started = time.monotonic()
-        deleters = 3 if args.delete_race else 0
         run_threads([threading.Thread(target=flood.placer, args=(n,)) for n in range(placers)] +
-                    [threading.Thread(target=flood.deleter, args=(n, db_path)) for n in range(deleters)] +
                     [threading.Thread(target=flood.editor, args=(n,)) for n in range(editors)])
         spent = time.monotonic() - started
     times = sorted(flood.times) or [0.0]
-    print("%d placing, %d editing, %d deleting clients, %.1f s: %s" % (
-        placers, editors, deleters, spent, ", ".join("%s %d" % kv for kv in sorted(flood.counts.items()))))
+    print("%d placing, %d editing clients, %.1f s: %s" % (
+        placers, editors, spent, ", ".join("%s %d" % kv for kv in sorted(flood.counts.items()))))
     print("%.1f confirmed ads/s; answer time median %.3f s, 99%% %.3f s, max %.3f s" % (
         len(flood.confirmed) / spent, times[len(times) // 2], times[int(len(times) * 0.99)], times[-1]))
     found = problems(flood, db_path) + ([] if flood.confirmed else ["no ad was confirmed"])
