@@ -71,6 +71,8 @@ std::string Config(const std::string& expireDays, const std::string& script, con
   return "admin@example.com\n" + expireDays + "\n" + script + "\nhttp://example.com/\n" + banners + "\n#FFFFCC\n";
 }
 
+const std::string kBannersOn = Config("30", "http://example.com/cgi-bin", "Y");
+
 const Ad kBike;
 const Ad kCar{.Item = "Blue car", .Name = "ANN LEE", .Price = "900"};
 const Ad kBob{.Item = "Old boat", .Name = "Bob", .Category = "Boats", .Password = "BOAT"};
@@ -271,13 +273,11 @@ const Row kRows[] = {
     R("MainPageBanner", Get("action=Main"), "main_banner.html",
       {.config = Config("30", "http://example.com/cgi-bin", "y"),
        .banners = "1\nhttp://img.example/one.png\nhttp://ads.example/one\n"}),
-    R("NoBannersListed", Get("action=Main"), "main_zero_banners.html",
-      {.config = Config("30", "http://example.com/cgi-bin", "Y"), .banners = "0\n"}),
+    R("NoBannersListed", Get("action=Main"), "main_zero_banners.html", {.config = kBannersOn, .banners = "0\n"}),
     R("BannersOnlyForY", Get("action=Main"), "main.html",
       {.config = Config("30", "http://example.com/cgi-bin", "Yes")}),
     R("CategoryIndex", Get("Action=Show"), "index.html"),
-    R("CategoryIndexBanner", Get("Action=Show"), "index_banner.html",
-      {.config = Config("30", "http://example.com/cgi-bin", "Y"), .banners = "1\ni1\nl1\n"}),
+    R("CategoryIndexBanner", Get("Action=Show"), "index_banner.html", {.config = kBannersOn, .banners = "1\ni1\nl1\n"}),
     R("OperatorMarkupAndBytes", Get("Action=Show"), "index_operator_text.html",
       {.categories = "<b>Cars</b>\n\"Boats, big\"\nA\xff\x01\nJobs\nPets\nMusic\nComputers\n   Other   \n"}),
     R("AMegabyteSettingAndCategory", Get("Action=List&Cat=2"), "list_boats_empty.html",
@@ -291,7 +291,7 @@ const Row kRows[] = {
     R("NoActionIsTheMainPage", Get(""), "main.html"),
     R("UnknownAction", Get("action=Nothing"), "not_found.html"),
     R("ByteOrderMarksInSiteFiles", Get("Action=Show"), "index_banner.html",
-      {.config = "\xEF\xBB\xBF" + Config("30", "http://example.com/cgi-bin", "Y"),
+      {.config = "\xEF\xBB\xBF" + kBannersOn,
        .categories = "\xEF\xBB\xBF" + std::string(kCategories),
        .banners = "\xEF\xBB\xBF" + std::string("1\ni1\nl1\n")}),
     R("ByteOrderMarkBeforeTheEmail", Get("Action=List&Cat=9"), "error_9_cat.html",
@@ -312,12 +312,10 @@ const Row kRows[] = {
     R("NoSettings", Get("action=Main"), "error_53_settings.html",
       {.prepare = [](const Site& s) { std::remove(s.Path("qbcgi.cfg").c_str()); }}),
     R("ShortCategoryList", Get("action=Main"), "error_62_categories.html", {.categories = "Cars\nBoats\n"}),
-    R("TooManyBanners", Get("action=Main"), "error_9_banners.html",
-      {.config = Config("30", "http://example.com/cgi-bin", "Y"), .banners = "11\n"}),
+    R("TooManyBanners", Get("action=Main"), "error_9_banners.html", {.config = kBannersOn, .banners = "11\n"}),
     R("NoDatabaseServer", Get("Action=List&Cat=2"), "error_3014_no_server.html",
       {.config = kConfig + std::string("host=/nonexistent port=1 user=qb password=secret\n")}),
-    R("NoBannerList", Get("action=Show"), "error_53_banners.html",
-      {.config = Config("30", "http://example.com/cgi-bin", "Y")}),
+    R("NoBannerList", Get("action=Show"), "error_53_banners.html", {.config = kBannersOn}),
 
     // The body's announced length.
     R("LargestBody", Sized("action=Getpw&ID=4567", "16777216"), "password_form_4567.html"),
@@ -603,7 +601,7 @@ INSTANTIATE_TEST_SUITE_P(Table, WholeRequest,
 
 // Banners are drawn afresh for every page, each about as often as the other.
 TEST(WholeRequestBanners, EachIsShownAboutAsOftenAsTheOther) {
-  Site site(Config("30", "http://example.com/cgi-bin", "Y"), kCategories, "2\ni1\nl1\ni2\nl2\n");
+  Site site(kBannersOn, kCategories, "2\ni1\nl1\ni2\nl2\n");
   int first = 0;
   for (int page = 0; page < 400; ++page) first += RunRequest(site, Get("action=Main")).find("src=\"i1\"") != std::string::npos;
   // 400 fair draws fall outside 150 to 250 about once in two million runs.

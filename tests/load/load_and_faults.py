@@ -15,6 +15,7 @@ import tempfile, threading, time, urllib.parse, urllib.request
 
 COUNTS, LOCK, ERRORS, TIMES = collections.Counter(), threading.Lock(), [], []  # TIMES: (start, end, kind)
 STOP = threading.Event()  # ends the clients before their deadline
+LIGHTTPD = os.environ.get("LIGHTTPD") or shutil.which("lighttpd") or "/usr/sbin/lighttpd"
 
 
 def request(port, query, form=None):
@@ -109,37 +110,46 @@ def store_problems(db_path, ads, psql=None):
     return problems + ["%s is stored but no client placed it" % item for item in stored]
 
 
-def main():
-    program, duration = os.path.abspath(sys.argv[1]), float(os.environ.get("QB_LOAD_SECONDS", "45"))
-    resident, postgres, crowd = "--resident" in sys.argv[2:], "--postgres" in sys.argv[2:], "--crowd" in sys.argv[2:]
-    lighttpd = os.environ.get("LIGHTTPD") or shutil.which("lighttpd") or "/usr/sbin/lighttpd"
-    pg_bin = (sorted(glob.glob("/usr/lib/postgresql/*/bin")) or [""])[-1]
-    if not os.access(lighttpd, os.X_OK) or (postgres and not pg_bin):
-        print("load_and_faults: lighttpd or PostgreSQL is missing (apt-get install lighttpd postgresql)")
-        return 1 if os.environ.get("CI", "") not in ("", "false") else 77
-    work = tempfile.mkdtemp(prefix="qbload.")
+def serve(program, work, resident=False, prepare=None):
+    """Lays out a site in work/site, runs prepare(site), and serves the site with lighttpd (its log in work) until
+    its first page is served; returns (server, port, site, log)."""
     with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
+        s.bind(("127.0.0.1", int(os.environ.get("QB_PORT", "0"))))  # $QB_PORT, or a free port
         port, site, log_path = s.getsockname()[1], os.path.join(work, "site"), os.path.join(work, "lighttpd.log")
-    here = os.path.dirname(os.path.abspath(__file__))
-    conf = subprocess.check_output([os.path.join(here, "../../scripts/lighttpd-site"), "--dir", site, "--port",
-                                    str(port), "--program", program, "--fresh", *["--resident"] * resident], text=True)
-    pg, window = os.path.join(work, "pg"), []
-    if postgres:  # a cluster of its own, whose server runs as nobody when the test runs as root
-        os.chmod(work, 0o755)
-        subprocess.run([os.path.join(here, "../support/test_postgres.sh"), "start", pg], check=True)
-        with open(os.path.join(site, "qbcgi.cfg"), "a") as f:
-            f.write("host=%s user=qb dbname=postgres\n" % pg)
+    conf = subprocess.check_output([os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../scripts",
+                                                 "lighttpd-site"), "--dir", site, "--port", str(port), "--program",
+                                    program, "--fresh", *["--resident"] * resident], text=True)
+    if prepare:
+        prepare(site)
     # Its clients place far more ads than an address may place in an hour: the
     # operator exempts their address, as the site's own tool does it.
     subprocess.run([os.path.join(os.path.dirname(program), "qbadmin"), "--site", site, "limits", "--exempt",
                     "127.0.0.1"], check=True, stdout=subprocess.DEVNULL)
     with open(log_path, "wb") as log:
-        server = subprocess.Popen([lighttpd, "-D", "-f", conf.strip()], stdout=log, stderr=log, stdin=subprocess.DEVNULL)
+        server = subprocess.Popen([LIGHTTPD, "-D", "-f", conf.strip()], stdout=log, stderr=log, stdin=subprocess.DEVNULL)
+    deadline = time.monotonic() + 10  # its first page also creates the store, or adds its indexes
+    while request(port, "Action=ShowAll")[0] != "page" and server.poll() is None and time.monotonic() < deadline:
+        time.sleep(0.1)
+    return server, port, site, log_path
+
+
+def main():
+    program, duration = os.path.abspath(sys.argv[1]), float(os.environ.get("QB_LOAD_SECONDS", "45"))
+    resident, postgres, crowd = "--resident" in sys.argv[2:], "--postgres" in sys.argv[2:], "--crowd" in sys.argv[2:]
+    pg_bin = (sorted(glob.glob("/usr/lib/postgresql/*/bin")) or [""])[-1]
+    if not os.access(LIGHTTPD, os.X_OK) or (postgres and not pg_bin):
+        print("load_and_faults: lighttpd or PostgreSQL is missing (apt-get install lighttpd postgresql)")
+        return 1 if os.environ.get("CI", "") not in ("", "false") else 77
+    work, here = tempfile.mkdtemp(prefix="qbload."), os.path.dirname(os.path.abspath(__file__))
+    pg, window = os.path.join(work, "pg"), []
+
+    def use_postgres(site):  # a cluster of its own, whose server runs as nobody when the test runs as root
+        os.chmod(work, 0o755)
+        subprocess.run([os.path.join(here, "../support/test_postgres.sh"), "start", pg], check=True)
+        with open(os.path.join(site, "qbcgi.cfg"), "a") as f:
+            f.write("host=%s user=qb dbname=postgres\n" % pg)
+    server, port, site, log_path = serve(program, work, resident, use_postgres if postgres else None)
     try:
-        deadline = time.monotonic() + 10  # wait for the server; its first page also creates the store
-        while request(port, "Action=ShowAll")[0] != "page" and server.poll() is None and time.monotonic() < deadline:
-            time.sleep(0.1)
         COUNTS.clear()
         del TIMES[:], ERRORS[:]
         ads, deadline = {}, time.monotonic() + duration

@@ -7,28 +7,27 @@ imported into a new store differs (the work directory is then kept); exits 77 (s
 unless CI is set.
     qbadmin_under_load.py PATH/TO/BUILD [--ads 100000]
 """
-import os, shutil, socket, sqlite3, subprocess, sys, tempfile, threading, time
+import os, sqlite3, shutil, subprocess, sys, tempfile, threading, time
 
-from load_and_faults import COUNTS, ERRORS, STOP, client, request
+from load_and_faults import COUNTS, ERRORS, LIGHTTPD, STOP, client, serve
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
 def main():
-    build, ads_made = os.path.abspath(sys.argv[1]), int(sys.argv[sys.argv.index("--ads") + 1] if "--ads" in sys.argv else 100000)
-    if not shutil.which("lighttpd"):
+    build = os.path.abspath(sys.argv[1])
+    ads_made = int(sys.argv[sys.argv.index("--ads") + 1]) if "--ads" in sys.argv else 100000
+    if not os.access(LIGHTTPD, os.X_OK):
         print("qbadmin_under_load: lighttpd is missing (apt-get install lighttpd)")
         return 1 if os.environ.get("CI", "") not in ("", "false") else 77
     work, failures = tempfile.mkdtemp(prefix="qbadmin-load-"), []
-    with socket.socket() as s:  # $QB_PORT, or a free port
-        s.bind(("127.0.0.1", int(os.environ.get("QB_PORT", "0"))))
-        site, copy, port = os.path.join(work, "site"), os.path.join(work, "copy"), s.getsockname()[1]
-    conf = subprocess.check_output([os.path.join(ROOT, "scripts/lighttpd-site"), "--dir", site, "--port", str(port),
-                                    "--program", os.path.join(build, "qbcgi"), "--banners", "n", "--fresh"], text=True)
-    subprocess.run([sys.executable, os.path.join(ROOT, "bench/make_store.py"), os.path.join(site, "qb.db"),
-                    str(ads_made)], check=True)
-    with sqlite3.connect(os.path.join(site, "qb.db")) as db:  # 1 ad in 333 expired, for the purge
-        db.execute("UPDATE QB SET Expire = '2000-01-01' WHERE ID % 333 = 0")
+    site, copy = os.path.join(work, "site"), os.path.join(work, "copy")
+
+    def make_store(site):  # 1 ad in 333 expired, for the purge
+        subprocess.run([sys.executable, os.path.join(ROOT, "bench/make_store.py"), os.path.join(site, "qb.db"),
+                        str(ads_made)], check=True)
+        with sqlite3.connect(os.path.join(site, "qb.db")) as db:
+            db.execute("UPDATE QB SET Expire = '2000-01-01' WHERE ID % 333 = 0")
 
     def qb(*argv, site_dir=site, stdin=None):
         started = time.monotonic()
@@ -40,13 +39,9 @@ def main():
         if done.returncode != 0:
             failures.append("%s: exit %d: %s" % (" ".join(argv), done.returncode, done.stderr.decode()[-300:]))
 
-    qb("limits", "--exempt", "127.0.0.1")  # the clients' address, as an operator exempts a flood from one address
-    server, ads = subprocess.Popen(["lighttpd", "-D", "-f", conf.strip()]), {}
+    server, port, site, _ = serve(os.path.join(build, "qbcgi"), work, prepare=make_store)
+    ads, clients = {}, []
     try:
-        for _ in range(100):  # the first page adds the store's indexes
-            if request(port, "Action=ShowAll")[0] == "page":
-                break
-            time.sleep(0.1)
         clients = [threading.Thread(target=client, args=(n, port, float("inf"), ads)) for n in range(6)]
         for t in clients:
             t.start()
@@ -78,7 +73,7 @@ def main():
 
     # The round trip on the quiet store: export, import into a new site, compare.
     os.mkdir(copy)
-    for name in ("qbcgi.cfg", "cat.lst"):
+    for name in ("qbcgi.cfg", "cat.lst", "qbban.cfg"):
         shutil.copy(os.path.join(site, name), copy)
     qb("export", os.path.join(work, "final.csv"))
     qb("import", os.path.join(work, "final.csv"), site_dir=copy)
