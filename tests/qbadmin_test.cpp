@@ -31,8 +31,8 @@ const std::string kHeader =
 const std::string kAd1 = "1,Bike,Ann Lee,ann@example.org,40,\"two\nlines, \"\"q\"\"\",555,Vehicles,2099-01-01,1/1/2024,PW1,,10.0.0.1,\"\"\r\n";
 const std::string kAd3 = "3,Ad,Spam Co,spam@example.com,1,buy,\"\",Jobs,2000-01-01,1/1/2000,PW3,,10.6.6.6,\"\"\r\n";
 constexpr char kAd4[] = "4,Caf\xE9,Zoe,z@example.org,5,\"a\0b\",,Pets,2099-01-01,1/1/2024,PW4,,10.0.0.4,\r\n";
-const std::string kExport = kHeader + kAd1 + "2,Ad,Spam Co,spam@example.com,1,buy,\"\",Pets,2099-01-01,1/1/2024,PW2,,10.6.6.6,\"\"\r\n" +
-                            kAd3 + std::string(kAd4, sizeof kAd4 - 1);
+const std::string kAd2 = "2,Ad,Spam Co,spam@example.com,1,buy,\"\",Pets,2099-01-01,1/1/2024,PW2,,10.6.6.6,\"\"\r\n";
+const std::string kExport = kHeader + kAd1 + kAd2 + kAd3 + std::string(kAd4, sizeof kAd4 - 1);
 constexpr char kIds[] = "SELECT group_concat(ID) FROM (SELECT ID FROM QB ORDER BY ID)";
 constexpr char kPgIds[] = "SELECT string_agg(id::text, ',' ORDER BY id) FROM qb";
 // The ads 5 to 8 an import with new IDs adds are 1 to 4, byte for byte (INTERSECT takes NULLs as equal).

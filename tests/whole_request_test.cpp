@@ -78,8 +78,7 @@ const Ad kCar{.Item = "Blue car", .Name = "ANN LEE", .Price = "900"};
 const Ad kBob{.Item = "Old boat", .Name = "Bob", .Category = "Boats", .Password = "BOAT"};
 const Ad kExpired{.Item = "Gone", .Expire = "2026-03-13"};
 const Ad kLastDay{.Item = "Last day", .Category = "Boats", .Expire = "2026-03-14"};
-const Ad kMarkup{.Item = "<script>alert('x')</script>", .Name = "\"Q\" & <b>", .Email = "a'b@<x>",
-                 .Price = "<1>", .Desc = "</textarea><b>&amp;", .Phone = "\"'", .Category = "Cars"};
+const Ad kMarkup{"<script>alert('x')</script>", "\"Q\" & <b>", "a'b@<x>", "<1>", "</textarea><b>&amp;", "\"'", "Cars"};
 const std::string kEveryByte = [] {
   std::string s;
   for (int c = 0; c < 256; ++c) s += static_cast<char>(c);

@@ -3,11 +3,10 @@
 (with --resident, every 0.5 s, one of its two resident processes, which lighttpd starts again) is SIGKILLed every
 0.1 s; then the store must hold exactly the ads confirmed and not deleted (either way for those cut midway), no
 error page speak of a locked or busy store, every request be answered, the store be intact and lighttpd's log hold
-no sanitizer report. With --postgres the store is a PostgreSQL database of a cluster of the test's own, and instead
-of processes being killed its server is restarted (fast: sessions ended) midway; then every request must get a page
-or the board's error page, the error page only while the server restarted, and at least one did. With --crowd 32
-clients work and nothing is killed: every request must then get a page and none the error page. Exits 77 (skipped)
-when lighttpd (or PostgreSQL) is missing, unless CI is set.
+no sanitizer report. With --postgres the store is in a PostgreSQL cluster of the test's own, whose server restarts
+midway instead: every request must get a page or the error page, that only during the restart, and one did. With
+--crowd 32 clients work, nothing killed, and every request must get a page. Exits 77 (skipped) when lighttpd (or
+PostgreSQL) is missing, unless CI is set.
   load_and_faults.py PATH/TO/qbcgi [--resident] [--postgres | --crowd]    (runs $QB_LOAD_SECONDS, else 45 seconds)
 """
 import collections, contextlib, glob, math, os, random, re, shutil, signal, socket, sqlite3, subprocess, sys

@@ -1,11 +1,8 @@
 #!/usr/bin/env python3
-"""Runs every qbadmin command on a large site while clients place, update and delete ads through lighttpd.
-
-The clients are load_and_faults.py's. Exits 1 when a command does not exit 0, a request gets the error page or
-no page, an ad whose placing or change was confirmed is not in the store, or the final store exported and
-imported into a new store differs (the work directory is then kept); exits 77 (skipped) without lighttpd,
-unless CI is set.
-    qbadmin_under_load.py PATH/TO/BUILD [--ads 100000]
+"""Runs every qbadmin command on a large site while load_and_faults.py's clients work through lighttpd. Exits 1
+when a command does not exit 0, a request gets the error page or no page, an ad whose placing or change was
+confirmed is not stored, or the final store exported and imported into a new store differs (the work directory is
+then kept); 77 (skipped) without lighttpd, unless CI is set.   qbadmin_under_load.py PATH/TO/BUILD [--ads 100000]
 """
 import os, sqlite3, shutil, subprocess, sys, tempfile, threading, time
 
