@@ -135,27 +135,23 @@ std::function<void(const Site&)> Placed(int count, const std::string& address, i
 std::function<void(const Site&)> WhileLocked(const std::string& sql, int holdMs = 200) {
   return [sql, holdMs](const Site& s) {
     RunRequest(s, Get("action=ShowAll"));  // the schema is current: only the request waits
+    std::function<void()> commit;
     if (!s.Server().empty()) {  // the board's advisory write lock
       PGconn* conn = PQconnectdb(s.Server().c_str());
       PQclear(PQexec(conn, ("BEGIN; SELECT pg_advisory_xact_lock(5366869083350425601);" + sql).c_str()));
       ASSERT_EQ(PQtransactionStatus(conn), PQTRANS_INTRANS) << PQerrorMessage(conn);
-      static std::jthread pgHolder;
-      pgHolder = std::jthread([conn] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        PQclear(PQexec(conn, "COMMIT"));
-        PQfinish(conn);
-      });
-      return;
+      commit = [conn] { PQclear(PQexec(conn, "COMMIT")), PQfinish(conn); };
+    } else {
+      sqlite3* db = nullptr;
+      sqlite3_open(s.Path("qb.db").c_str(), &db);
+      sqlite3_busy_timeout(db, 10000);  // the commit waits for the request's read to end
+      ASSERT_EQ(sqlite3_exec(db, ("BEGIN IMMEDIATE;" + sql).c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+      commit = [db] { sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), sqlite3_close(db); };
     }
-    sqlite3* db = nullptr;
-    sqlite3_open(s.Path("qb.db").c_str(), &db);
-    sqlite3_busy_timeout(db, 10000);  // the commit waits for the request's read to end
-    ASSERT_EQ(sqlite3_exec(db, ("BEGIN IMMEDIATE;" + sql).c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     static std::jthread holder;
-    holder = std::jthread([db, holdMs] {
+    holder = std::jthread([commit, holdMs] {
       std::this_thread::sleep_for(std::chrono::milliseconds(holdMs));
-      sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-      sqlite3_close(db);
+      commit();
     });
   };
 }
