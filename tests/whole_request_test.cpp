@@ -53,17 +53,15 @@ struct Row {
   std::string postgresGolden = "";  // the page on PostgreSQL, when its error text differs
 };
 
-Call Sized(const std::string& body, const std::string& contentLength, const std::string& method = "POST",
-           bool trickle = false) {
-  Call call = Post("", body);
-  call.trickle = trickle;
-  call.env["CONTENT_LENGTH"] = contentLength;
-  call.env["REQUEST_METHOD"] = method;
+Call With(Call call, const std::string& name, const std::string& value) {
+  call.env[name] = value;
   return call;
 }
 
-Call With(Call call, const std::string& name, const std::string& value) {
-  call.env[name] = value;
+Call Sized(const std::string& body, const std::string& contentLength, const std::string& method = "POST",
+           bool trickle = false) {
+  Call call = With(With(Post("", body), "CONTENT_LENGTH", contentLength), "REQUEST_METHOD", method);
+  call.trickle = trickle;
   return call;
 }
 
@@ -574,14 +572,13 @@ TEST_P(WholeRequest, AnswersAndStoresAsExpected) {
   } else {
     EXPECT_EQ(after, row.store);
   }
+  const std::string now = std::to_string(kNow);
   if (row.guesses) {
-    EXPECT_EQ(site.Query("SELECT AdID, Addr, At - " + std::to_string(kNow) + " FROM QbGuess ORDER BY At, Addr"),
-              *row.guesses);
+    EXPECT_EQ(site.Query("SELECT AdID, Addr, At - " + now + " FROM QbGuess ORDER BY At, Addr"), *row.guesses);
   }
   if (row.placed) {
-    EXPECT_EQ(site.Query("SELECT Addr, count(*), min(At) - " + std::to_string(kNow) + ", max(At) - " +
-                         std::to_string(kNow) + " FROM QbPlace GROUP BY Addr ORDER BY Addr"),
-              *row.placed);
+    const std::string query = "SELECT Addr, count(*), min(At) - " + now + ", max(At) - " + now + " FROM QbPlace";
+    EXPECT_EQ(site.Query(query + " GROUP BY Addr ORDER BY Addr"), *row.placed);
   }
   EXPECT_FALSE(std::ifstream(site.Path("qb.db-journal")).good());
 }

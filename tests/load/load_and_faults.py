@@ -110,8 +110,8 @@ def store_problems(db_path, ads, psql=None):
 
 
 def serve(program, work, resident=False, prepare=None):
-    """Lays out a site in work/site, runs prepare(site), and serves the site with lighttpd (its log in work) until
-    its first page is served; returns (server, port, site, log)."""
+    """Lays out work/site, runs prepare(site), serves it with lighttpd; returns (server, port, site, log)."""
+    os.makedirs(work, exist_ok=True)
     with socket.socket() as s:
         s.bind(("127.0.0.1", int(os.environ.get("QB_PORT", "0"))))  # $QB_PORT, or a free port
         port, site, log_path = s.getsockname()[1], os.path.join(work, "site"), os.path.join(work, "lighttpd.log")

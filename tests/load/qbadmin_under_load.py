@@ -17,7 +17,7 @@ def main():
     if not os.access(LIGHTTPD, os.X_OK):
         print("qbadmin_under_load: lighttpd is missing (apt-get install lighttpd)")
         return 1 if os.environ.get("CI", "") not in ("", "false") else 77
-    work, failures = tempfile.mkdtemp(prefix="qbadmin-load-"), []
+    work, failures, ads = tempfile.mkdtemp(prefix="qbadmin-load-"), [], {}
     site, copy = os.path.join(work, "site"), os.path.join(work, "copy")
 
     def make_store(site):  # 1 ad in 333 expired, for the purge
@@ -30,16 +30,14 @@ def main():
         started = time.monotonic()
         done = subprocess.run([os.path.join(build, "qbadmin"), "--site", site_dir, *argv], input=stdin,
                               capture_output=True)
-        last = (done.stdout.decode(errors="replace").strip().splitlines() or [""])[-1]
-        print("%-46s %6.2f s  exit %d  %s" % (" ".join(argv)[-46:], time.monotonic() - started, done.returncode,
-                                               last[:60]))
+        last = (done.stdout.decode(errors="replace").strip().splitlines() or [""])[-1][:60]
+        print("%-46s %6.2f s  exit %d  %s" % (" ".join(argv)[-46:], time.monotonic() - started, done.returncode, last))
         if done.returncode != 0:
             failures.append("%s: exit %d: %s" % (" ".join(argv), done.returncode, done.stderr.decode()[-300:]))
 
     server, port, site, _ = serve(os.path.join(build, "qbcgi"), work, prepare=make_store)
-    ads, clients = {}, []
+    clients = [threading.Thread(target=client, args=(n, port, float("inf"), ads)) for n in range(6)]
     try:
-        clients = [threading.Thread(target=client, args=(n, port, float("inf"), ads)) for n in range(6)]
         for t in clients:
             t.start()
         time.sleep(2)

@@ -31,17 +31,14 @@ def main():
         return 1 if os.environ.get("CI", "") not in ("", "false") else 77
     subprocess.run([psql, "-X", "-q", "-v", "ON_ERROR_STOP=1", sys.argv[2], "-c",
                     "SET client_min_messages = warning; DROP SCHEMA IF EXISTS two_hosts CASCADE; CREATE SCHEMA two_hosts"], check=True)
-    work, servers, ports = tempfile.mkdtemp(prefix="qbtwohosts."), [], []
+    work, servers = tempfile.mkdtemp(prefix="qbtwohosts."), []
     try:
         def shared_store(site):  # the seventh value of qbcgi.cfg
             with open(os.path.join(site, "qbcgi.cfg"), "a") as f:
                 f.write("%s options='-c search_path=two_hosts'\n" % sys.argv[2])
         for name, resident in [("a", False), ("b", True)]:  # the load test's sites
-            os.mkdir(os.path.join(work, name))
-            server, port, _, _ = serve(os.path.abspath(sys.argv[1]), os.path.join(work, name), resident, shared_store)
-            servers.append(server)
-            ports.append(port)
-        a, b = ports
+            servers.append(serve(os.path.abspath(sys.argv[1]), os.path.join(work, name), resident, shared_store))
+        a, b = [port for _, port, *_ in servers]
         ad = dict(Item="Green canoe", Name="Two Hosts Ann", Password="Pw1", Category="Boats", Desc="Seats two",
                   Email="ann@example.org", Phone="555-0101", Price="300")
         check("A did not place the ad", "Entered Successfully" in fetch(a, "Action=ADD", ad))
@@ -74,7 +71,7 @@ def main():
             check("%s unlocked the ad after five wrong passwords on both hosts" % name,
                   "Too many wrong passwords" in page and "value=\"Oar\"" not in page)
     finally:
-        for server in servers:
+        for server, *_ in servers:
             server.terminate()
             server.wait(timeout=30)
     logs = [open(os.path.join(work, name, "lighttpd.log"), errors="replace").read() for name in "ab"]
