@@ -176,9 +176,9 @@ def machine_lines(program):
     except OSError:
         pass
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    try:
-        commit = subprocess.run(["git", "-C", root, "describe", "--always", "--dirty"], capture_output=True,
-                                text=True).stdout.strip()
+    try:  # bench/run names the commit it measured
+        commit = os.environ.get("QB_BENCH_COMMIT") or subprocess.run(
+            ["git", "-C", root, "describe", "--always", "--dirty"], capture_output=True, text=True).stdout.strip()
     except OSError:
         commit = "?"
     linked = "static" if "not a dynamic" in subprocess.run(["ldd", program], capture_output=True,

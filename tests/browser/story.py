@@ -4,10 +4,12 @@ updated and deleted; pages show the markup as text and run none of it; the data
 files are refused. Screenshots land in tests/browser/artifacts/.
     /usr/bin/python3 tests/browser/story.py PATH/TO/qbcgi
 Exits 77 (skipped) when a tool is missing, or 1 when CI is set (not "false")."""
-import http.client, os, shutil, socket, subprocess, sys, tempfile, time, urllib.parse
+import http.client, os, shutil, sys, tempfile, urllib.parse
 from pathlib import Path
 
 HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE.parent / 'load'))
+from load_and_faults import serve  # noqa: E402
 CHROMIUM, DRIVER = '/usr/bin/chromium', '/usr/bin/chromedriver'
 LIGHTTPD = shutil.which('lighttpd') or '/usr/sbin/lighttpd'
 missing = [p for p in (CHROMIUM, DRIVER, LIGHTTPD) if not os.access(p, os.X_OK)]
@@ -30,22 +32,6 @@ AD = {'Category': 'Electronics', 'Item': '<script>window.pwned=1</script><b>Radi
 PASSWORD, NEW_PRICE = 'Oak9Desk', '<i>60</i>'
 MARKUP = """return document.querySelectorAll('img[src="x"]').length ||
     [...document.querySelectorAll('b, i')].some(e => ['Radio', 'Lee', '555', '60'].includes(e.textContent))"""
-
-
-def serve(site):  # lays out a site in `site`, serves it: returns (server, base address)
-    with socket.socket() as s:
-        s.bind(('127.0.0.1', 0))
-        port = s.getsockname()[1]
-    conf = subprocess.check_output([HERE.parent.parent / 'scripts/lighttpd-site', '--dir', site, '--port', str(port),
-                                    '--program', sys.argv[1], '--fresh'], text=True)
-    server, deadline = subprocess.Popen([LIGHTTPD, '-D', '-f', conf.strip()]), time.monotonic() + 10
-    while server.poll() is None and time.monotonic() < deadline:
-        with socket.socket() as probe:
-            if probe.connect_ex(('127.0.0.1', port)) == 0:
-                return server, f'http://127.0.0.1:{port}/'
-        time.sleep(0.1)
-    server.kill()
-    sys.exit('browser test: lighttpd did not start')
 
 
 def browser(profile):
@@ -130,8 +116,9 @@ def main():
     artifacts.mkdir(exist_ok=True)
     for old in artifacts.glob('story-*.png'):
         old.unlink()
-    with tempfile.TemporaryDirectory() as site, tempfile.TemporaryDirectory(ignore_cleanup_errors=True) as profile:
-        server, base = serve(site)
+    with tempfile.TemporaryDirectory() as work, tempfile.TemporaryDirectory(ignore_cleanup_errors=True) as profile:
+        server, port, _, _ = serve(os.path.abspath(sys.argv[1]), work)  # the load test's: a fresh site, lighttpd
+        base = f'http://127.0.0.1:{port}/'
         try:
             b, shots = browser(profile), iter(range(1, 100))
             shot = lambda name: b.save_screenshot(str(artifacts / f'story-{next(shots):02d}-{name}.png'))

@@ -1,18 +1,20 @@
 #!/usr/bin/env python3
-"""Load and fault test: 8 clients place, list and delete ads through lighttpd while a CGI process of the site
+"""Load and fault test: 8 clients place, list, update and delete ads through lighttpd while a CGI process of the site
 (with --resident, every 0.5 s, one of its two resident processes, which lighttpd starts again) is SIGKILLed every
 0.1 s; then the store must hold exactly the ads confirmed and not deleted (either way for those cut midway), no
 error page speak of a locked or busy store, every request be answered, the store be intact and lighttpd's log hold
-no sanitizer report. With --postgres the store is a PostgreSQL database of a cluster of the test's own, and instead
-of processes being killed its server is restarted (fast: sessions ended) midway; then every request must get a page
-or the board's error page, the error page only while the server restarted, and at least one did. Exits 77 (skipped)
-when lighttpd (or PostgreSQL) is missing, unless CI is set.
-  load_and_faults.py PATH/TO/qbcgi [--resident] [--postgres]    (runs for $QB_LOAD_SECONDS, else 45 seconds)
+no sanitizer report. With --postgres the store is in a PostgreSQL cluster of the test's own, whose server restarts
+midway instead: every request must get a page or the error page, that only during the restart, and one did. With
+--crowd 32 clients work, nothing killed, and every request must get a page. Exits 77 (skipped) when lighttpd (or
+PostgreSQL) is missing, unless CI is set.
+  load_and_faults.py PATH/TO/qbcgi [--resident] [--postgres | --crowd]    (runs $QB_LOAD_SECONDS, else 45 seconds)
 """
 import collections, contextlib, glob, math, os, random, re, shutil, signal, socket, sqlite3, subprocess, sys
 import tempfile, threading, time, urllib.parse, urllib.request
 
 COUNTS, LOCK, ERRORS, TIMES = collections.Counter(), threading.Lock(), [], []  # TIMES: (start, end, kind)
+STOP = threading.Event()  # ends the clients before their deadline
+LIGHTTPD = os.environ.get("LIGHTTPD") or shutil.which("lighttpd") or "/usr/sbin/lighttpd"
 
 
 def request(port, query, form=None):
@@ -35,10 +37,11 @@ def request(port, query, form=None):
 
 
 def client(n, port, deadline, ads):
-    """Places and deletes its own ads; notes in `ads` what it was told: True confirmed, False refused, None cut."""
+    """Places, updates and deletes its own ads; notes in `ads` what it was told of each Item: placed True
+    (confirmed), False (refused) or None (cut), deleted (or updated to another Item) True, None or "maybe" (cut)."""
     rng, seller, pw = random.Random(n), "loader %d" % n, "pw%d" % n
-    while time.monotonic() < deadline:
-        action = rng.choices("PLD", [45, 35, 20])[0]
+    while time.monotonic() < deadline and not STOP.is_set():
+        action = rng.choices("PLDU", [40, 30, 15, 15])[0]
         if action == "P":
             item = "ad-%d-%d" % (n, len(ads))
             form = dict(Item=item, Name=seller, Password=pw, Category="Boats", Desc="x" * rng.randrange(9999))
@@ -47,14 +50,21 @@ def client(n, port, deadline, ads):
                          {"error": False}.get(kind), "deleted": None}
         elif action == "L":
             request(port, "Action=List&Cat=%d" % rng.randrange(1, 9))
-        else:  # delete one of its ads that should be stored, found by seller name
+        else:  # delete one of its ads that should be stored, found by seller name, or give it a new Item
             live = [(ad_id, item) for ad_id, item in re.findall(
                 r'\?Action=Getpw&ID=(\d+)">([^<]*)</a>', request(port, "Action=Getedit", {"Name": seller})[1])
                 if ads[item]["placed"] and ads[item]["deleted"] is None]
-            if live:
+            if live and action == "D":
                 ad_id, item = rng.choice(live)
                 kind, text = request(port, "Action=Delete", dict(ID=ad_id, pw=pw, Item=item))
                 ads[item]["deleted"] = "was deleted successfully" in text or ("maybe" if kind == "cut" else None)
+            elif live:
+                ad_id, item = rng.choice(live)
+                form = dict(ID=ad_id, pw=pw, Item=item + "u", Category="Pets", Desc="y" * rng.randrange(9999))
+                kind, text = request(port, "Action=Update", form)
+                done = "was Updated successfully" in text or ("maybe" if kind == "cut" else None)
+                ads[item]["deleted"] = done
+                ads[item + "u"] = {"placed": None if done == "maybe" else bool(done), "deleted": None}
 
 
 def killer(server, deadline, every):
@@ -99,44 +109,55 @@ def store_problems(db_path, ads, psql=None):
     return problems + ["%s is stored but no client placed it" % item for item in stored]
 
 
-def main():
-    program, duration = os.path.abspath(sys.argv[1]), float(os.environ.get("QB_LOAD_SECONDS", "45"))
-    resident, postgres = "--resident" in sys.argv[2:], "--postgres" in sys.argv[2:]
-    lighttpd = os.environ.get("LIGHTTPD") or shutil.which("lighttpd") or "/usr/sbin/lighttpd"
-    pg_bin = (sorted(glob.glob("/usr/lib/postgresql/*/bin")) or [""])[-1]
-    if not os.access(lighttpd, os.X_OK) or (postgres and not pg_bin):
-        print("load_and_faults: lighttpd or PostgreSQL is missing (apt-get install lighttpd postgresql)")
-        return 1 if os.environ.get("CI", "") not in ("", "false") else 77
-    work = tempfile.mkdtemp(prefix="qbload.")
+def serve(program, work, resident=False, prepare=None):
+    """Lays out work/site, runs prepare(site), serves it with lighttpd; returns (server, port, site, log)."""
+    os.makedirs(work, exist_ok=True)
     with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
+        s.bind(("127.0.0.1", int(os.environ.get("QB_PORT", "0"))))  # $QB_PORT, or a free port
         port, site, log_path = s.getsockname()[1], os.path.join(work, "site"), os.path.join(work, "lighttpd.log")
-    here = os.path.dirname(os.path.abspath(__file__))
-    conf = subprocess.check_output([os.path.join(here, "../../scripts/lighttpd-site"), "--dir", site, "--port",
-                                    str(port), "--program", program, "--fresh", *["--resident"] * resident], text=True)
-    pg, window = os.path.join(work, "pg"), []
-    if postgres:  # a cluster of its own, whose server runs as nobody when the test runs as root
-        os.chmod(work, 0o755)
-        subprocess.run([os.path.join(here, "../support/test_postgres.sh"), "start", pg], check=True)
-        with open(os.path.join(site, "qbcgi.cfg"), "a") as f:
-            f.write("host=%s user=qb dbname=postgres\n" % pg)
+    conf = subprocess.check_output([os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../scripts",
+                                                 "lighttpd-site"), "--dir", site, "--port", str(port), "--program",
+                                    program, "--fresh", *["--resident"] * resident], text=True)
+    if prepare:
+        prepare(site)
     # Its clients place far more ads than an address may place in an hour: the
     # operator exempts their address, as the site's own tool does it.
     subprocess.run([os.path.join(os.path.dirname(program), "qbadmin"), "--site", site, "limits", "--exempt",
                     "127.0.0.1"], check=True, stdout=subprocess.DEVNULL)
     with open(log_path, "wb") as log:
-        server = subprocess.Popen([lighttpd, "-D", "-f", conf.strip()], stdout=log, stderr=log, stdin=subprocess.DEVNULL)
+        server = subprocess.Popen([LIGHTTPD, "-D", "-f", conf.strip()], stdout=log, stderr=log, stdin=subprocess.DEVNULL)
+    deadline = time.monotonic() + 10  # its first page also creates the store, or adds its indexes
+    while request(port, "Action=ShowAll")[0] != "page" and server.poll() is None and time.monotonic() < deadline:
+        time.sleep(0.1)
+    return server, port, site, log_path
+
+
+def main():
+    program, duration = os.path.abspath(sys.argv[1]), float(os.environ.get("QB_LOAD_SECONDS", "45"))
+    resident, postgres, crowd = "--resident" in sys.argv[2:], "--postgres" in sys.argv[2:], "--crowd" in sys.argv[2:]
+    pg_bin = (sorted(glob.glob("/usr/lib/postgresql/*/bin")) or [""])[-1]
+    if not os.access(LIGHTTPD, os.X_OK) or (postgres and not pg_bin):
+        print("load_and_faults: lighttpd or PostgreSQL is missing (apt-get install lighttpd postgresql)")
+        return 1 if os.environ.get("CI", "") not in ("", "false") else 77
+    work, here = tempfile.mkdtemp(prefix="qbload."), os.path.dirname(os.path.abspath(__file__))
+    pg, window = os.path.join(work, "pg"), []
+
+    def use_postgres(site):  # a cluster of its own, whose server runs as nobody when the test runs as root
+        os.chmod(work, 0o755)
+        subprocess.run([os.path.join(here, "../support/test_postgres.sh"), "start", pg], check=True)
+        with open(os.path.join(site, "qbcgi.cfg"), "a") as f:
+            f.write("host=%s user=qb dbname=postgres\n" % pg)
+    server, port, site, log_path = serve(program, work, resident, use_postgres if postgres else None)
     try:
-        deadline = time.monotonic() + 10  # wait for the server; its first page also creates the store
-        while request(port, "Action=ShowAll")[0] != "page" and server.poll() is None and time.monotonic() < deadline:
-            time.sleep(0.1)
         COUNTS.clear()
         del TIMES[:], ERRORS[:]
         ads, deadline = {}, time.monotonic() + duration
-        threads = [threading.Thread(target=client, args=(n, port, deadline, ads), daemon=True) for n in range(8)]
+        threads = [threading.Thread(target=client, args=(n, port, deadline, ads), daemon=True)
+                   for n in range(32 if crowd else 8)]
         ctl = ["runuser", "-u", "nobody", "--"] * (os.getuid() == 0) + [pg_bin + "/pg_ctl", "-D", pg + "/data"]
-        threads.append(threading.Thread(target=restarter, args=(ctl, deadline, window), daemon=True) if postgres else
-                       threading.Thread(target=killer, args=(server.pid, deadline, 0.5 if resident else 0.1), daemon=True))
+        threads += [] if crowd else [
+            threading.Thread(target=restarter, args=(ctl, deadline, window), daemon=True) if postgres else
+            threading.Thread(target=killer, args=(server.pid, deadline, 0.5 if resident else 0.1), daemon=True)]
         for thread in threads:
             thread.start()
         for thread in threads:  # a request in flight may wait out its turn and the client's timeout
@@ -167,7 +188,9 @@ def main():
         subprocess.run([os.path.join(here, "../support/test_postgres.sh"), "stop", pg])
     else:
         failures += store_problems(os.path.join(site, "qb.db"), ads)[:20]
-        failures += ["nothing was killed"] * (not COUNTS["killed"])
+        failures += ["nothing was killed"] * (not COUNTS["killed"] and not crowd)
+        failures += ["%d error pages, %d answers cut" % (COUNTS["error"], COUNTS["cut"])] * bool(
+            crowd and COUNTS["error"] + COUNTS["cut"])
     failures += ["no ad was confirmed"] * (not COUNTS["ads checked"])
     print("".join("error page: %s\n" % e for e in ERRORS[:5]) + "".join("FAILED: %s\n" % f for f in failures) +
           "load_and_faults: %.0f s: %s\n" % (duration, ", ".join("%s %d" % kv for kv in sorted(COUNTS.items()))) +

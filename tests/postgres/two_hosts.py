@@ -3,7 +3,10 @@
 instances (A runs the program as CGI, B resident). An ad placed on A is found, unlocked, updated and deleted on B,
 and A sees each change; wrong passwords tried on both count toward one guessing limit. Exits 77 (skipped) without
 lighttpd or PostgreSQL, unless CI is set.  Usage: two_hosts.py QBCGI CONNINFO  (a cluster that user qb may use)"""
-import glob, os, re, shutil, socket, subprocess, sys, tempfile, time, urllib.parse, urllib.request
+import glob, os, re, shutil, subprocess, sys, tempfile, urllib.parse, urllib.request
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "load"))
+from load_and_faults import serve  # noqa: E402
 
 FAILURES = []
 check = lambda what, ok: ok or FAILURES.append(what)  # noqa: E731
@@ -28,24 +31,14 @@ def main():
         return 1 if os.environ.get("CI", "") not in ("", "false") else 77
     subprocess.run([psql, "-X", "-q", "-v", "ON_ERROR_STOP=1", sys.argv[2], "-c",
                     "SET client_min_messages = warning; DROP SCHEMA IF EXISTS two_hosts CASCADE; CREATE SCHEMA two_hosts"], check=True)
-    work, servers, ports = tempfile.mkdtemp(prefix="qbtwohosts."), [], []
+    work, servers = tempfile.mkdtemp(prefix="qbtwohosts."), []
     try:
-        for name, mode in [("a", []), ("b", ["--resident"])]:
-            with socket.socket() as s:
-                s.bind(("127.0.0.1", 0))
-                ports.append(s.getsockname()[1])
-            site = os.path.join(work, name)
-            conf = subprocess.check_output([os.path.join(os.path.dirname(__file__), "../../scripts/lighttpd-site"),
-                                            "--dir", site, "--port", str(ports[-1]), "--program",
-                                            os.path.abspath(sys.argv[1]), "--banners", "n", *mode], text=True).strip()
-            with open(os.path.join(site, "qbcgi.cfg"), "a") as f:  # the seventh value: the shared store
+        def shared_store(site):  # the seventh value of qbcgi.cfg
+            with open(os.path.join(site, "qbcgi.cfg"), "a") as f:
                 f.write("%s options='-c search_path=two_hosts'\n" % sys.argv[2])
-            servers.append(subprocess.Popen([lighttpd, "-D", "-f", conf], stdin=subprocess.DEVNULL,
-                                            stderr=subprocess.PIPE))
-        a, b = ports
-        deadline = time.monotonic() + 10  # until both listen
-        while any(socket.socket().connect_ex(("127.0.0.1", p)) for p in ports) and time.monotonic() < deadline:
-            time.sleep(0.1)
+        for name, resident in [("a", False), ("b", True)]:  # the load test's sites
+            servers.append(serve(os.path.abspath(sys.argv[1]), os.path.join(work, name), resident, shared_store))
+        a, b = [port for _, port, *_ in servers]
         ad = dict(Item="Green canoe", Name="Two Hosts Ann", Password="Pw1", Category="Boats", Desc="Seats two",
                   Email="ann@example.org", Phone="555-0101", Price="300")
         check("A did not place the ad", "Entered Successfully" in fetch(a, "Action=ADD", ad))
@@ -78,9 +71,10 @@ def main():
             check("%s unlocked the ad after five wrong passwords on both hosts" % name,
                   "Too many wrong passwords" in page and "value=\"Oar\"" not in page)
     finally:
-        for server in servers:
+        for server, *_ in servers:
             server.terminate()
-        logs = [server.communicate(timeout=30)[1].decode(errors="replace") for server in servers]
+            server.wait(timeout=30)
+    logs = [open(os.path.join(work, name, "lighttpd.log"), errors="replace").read() for name in "ab"]
     print("".join(logs) + "".join("FAILED: %s\n" % f for f in FAILURES) +
           "two_hosts: " + ("FAILED; sites kept in " + work if FAILURES else "passed"))
     FAILURES or shutil.rmtree(work, ignore_errors=True)
