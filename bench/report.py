@@ -295,6 +295,8 @@ def report(outdir, results_path, levers_path, program):
         "yes" if growth_met else "**no**"))
     lines += [""]
 
+    lines += without_postgres_lines(cgi, big)
+
     # Whole-process times at every size.
     lines += ["## CGI process time by store size", ""]
     lines += ["Mean and median of the whole process in µs; the ratio is the mean against the page's floor "
@@ -373,6 +375,28 @@ def report(outdir, results_path, levers_path, program):
     with open(results_path, "w") as f:
         f.write(text)
     print(text)
+
+
+def without_postgres_lines(cgi, big):
+    """The program linked without libpq and OpenSSL (a bench-only build)
+    beside the one that serves, on the largest store."""
+    pages = [("main", "main page", "hello"), ("list", "category listing, 50 ads", "floor_list"),
+             ("showall", "SHOWALL, first 100 ads", "floor_all")]
+    if "nopg_main@%d" % big not in cgi:
+        return []
+    lines = ["### Without PostgreSQL built in", "",
+             "The same program linked without libpq and OpenSSL (`-DQB_BENCH_WITHOUT_POSTGRES=ON`, for the bench "
+             "only: it cannot use a PostgreSQL store), in the same interleaved run; ratios against the page's "
+             "floor. The scripts and the package build and install the program with PostgreSQL built in.", ""]
+    lines += ["| page | with PostgreSQL mean µs | ratio | CPU ratio | without mean µs | ratio | CPU ratio | "
+              "without / with (CPU) |", "|---|---:|---:|---:|---:|---:|---:|---:|"]
+    for page, title, floor in pages:
+        me, nopg = cgi["%s@%d" % (page, big)], cgi["nopg_%s@%d" % (page, big)]
+        fl = cgi[floor if floor == "hello" else "%s@%d" % (floor, big)]
+        lines.append("| %s | %.0f | %.3fx | %.3fx | %.0f | %.3fx | %.3fx | %.3fx |" % (
+            title, me["mean"], me["mean"] / fl["mean"], me["cpu"] / fl["cpu"], nopg["mean"],
+            nopg["mean"] / fl["mean"], nopg["cpu"] / fl["cpu"], nopg["cpu"] / me["cpu"]))
+    return lines + [""]
 
 
 def resident_verdicts(wrk):
