@@ -8,6 +8,8 @@
     report.py report OUTDIR RESULTS.md LEVERS.md PROGRAM
         reads the driver's and wrk's figures from OUTDIR, writes RESULTS.md
         and prints it.
+    report.py beside BESIDE.TSV TICKS-PER-SECOND
+        prints the section on bench/resident_beside's run.
 """
 import datetime
 import os
@@ -293,6 +295,8 @@ def report(outdir, results_path, levers_path, program):
         "yes" if growth_met else "**no**"))
     lines += [""]
 
+    lines += without_postgres_lines(cgi, big)
+
     # Whole-process times at every size.
     lines += ["## CGI process time by store size", ""]
     lines += ["Mean and median of the whole process in µs; the ratio is the mean against the page's floor "
@@ -351,6 +355,9 @@ def report(outdir, results_path, levers_path, program):
 
     lines += resident_lines(wrk, wrk_row)
     resident_met = all(met for _, met in resident_verdicts(wrk))
+    beside = os.path.join(outdir, "beside.tsv")
+    if os.path.exists(beside):
+        lines += beside_lines(beside, os.sysconf("SC_CLK_TCK"))
 
     if os.path.exists(levers_path):
         lines += [open(levers_path).read().rstrip(), ""]
@@ -368,6 +375,28 @@ def report(outdir, results_path, levers_path, program):
     with open(results_path, "w") as f:
         f.write(text)
     print(text)
+
+
+def without_postgres_lines(cgi, big):
+    """The program linked without libpq and OpenSSL (a bench-only build)
+    beside the one that serves, on the largest store."""
+    pages = [("main", "main page", "hello"), ("list", "category listing, 50 ads", "floor_list"),
+             ("showall", "SHOWALL, first 100 ads", "floor_all")]
+    if "nopg_main@%d" % big not in cgi:
+        return []
+    lines = ["### Without PostgreSQL built in", "",
+             "The same program linked without libpq and OpenSSL (`-DQB_BENCH_WITHOUT_POSTGRES=ON`, for the bench "
+             "only: it cannot use a PostgreSQL store), in the same interleaved run; ratios against the page's "
+             "floor. The scripts and the package build and install the program with PostgreSQL built in.", ""]
+    lines += ["| page | with PostgreSQL mean µs | ratio | CPU ratio | without mean µs | ratio | CPU ratio | "
+              "without / with (CPU) |", "|---|---:|---:|---:|---:|---:|---:|---:|"]
+    for page, title, floor in pages:
+        me, nopg = cgi["%s@%d" % (page, big)], cgi["nopg_%s@%d" % (page, big)]
+        fl = cgi[floor if floor == "hello" else "%s@%d" % (floor, big)]
+        lines.append("| %s | %.0f | %.3fx | %.3fx | %.0f | %.3fx | %.3fx | %.3fx |" % (
+            title, me["mean"], me["mean"] / fl["mean"], me["cpu"] / fl["cpu"], nopg["mean"],
+            nopg["mean"] / fl["mean"], nopg["cpu"] / fl["cpu"], nopg["cpu"] / me["cpu"]))
+    return lines + [""]
 
 
 def resident_verdicts(wrk):
@@ -399,8 +428,81 @@ def resident_lines(wrk, wrk_row):
     return lines + [""]
 
 
+BESIDE = [
+    ("fastcgi_hello", "FastCGI hello (libfcgi, tiny page)"),
+    ("main", "main page, resident"),
+    ("list", "category listing, 50 ads, resident"),
+    ("php_list", "PHP 8.2 listing, FastCGI, persistent PDO SQLite"),
+    ("static_list", "the listing saved as a static file"),
+]
+# (what, numerator, denominator, target): ratios of req/s in each round.
+BESIDE_RATIOS = [
+    ("listing / PHP", "list", "php_list", 3.0),
+    ("listing / static file", "list", "static_list", 0.4),
+    ("main page / FastCGI hello", "main", "fastcgi_hello", 0.95),
+]
+# The program's own CPU per request under load (µs), from its processes' CPU times.
+BESIDE_CPU_TARGETS = {"list": 60.0, "main": 15.0}
+
+
+def median(values):
+    values = sorted(values)
+    mid = len(values) // 2
+    return values[mid] if len(values) % 2 else (values[mid - 1] + values[mid]) / 2
+
+
+def beside_lines(path, ticks_per_second):
+    """The section on bench/resident_beside's run: req/s per case (median and
+    range over the rounds), CPU per request, and the ratios of each round."""
+    rows = {}
+    for line in open(path):
+        name, rnd, rps, requests, ticks, lticks, bad = line.rstrip("\n").split("\t")
+        rows.setdefault(name, []).append(dict(round=int(rnd), rps=float(rps), requests=int(requests),
+                                              ticks=int(ticks), lticks=int(lticks), bad=int(bad)))
+    if not rows:
+        return []
+    rounds = max(r["round"] for case in rows.values() for r in case)
+    lines = ["## Resident pages beside their peers (100,000 ads; one lighttpd, wrk -t2 -c8, 127.0.0.1)", ""]
+    lines += ["Written by `bench/resident_beside`: %d rounds, each case loaded in turn in every round. CPU per "
+              "request is the CPU time (user + system) the case's own processes used during its loads over the "
+              "requests wrk counted (lighttpd's beside it), summed over the rounds; /proc gives it in ticks of "
+              "%.0f ms." % (rounds, 1000.0 / ticks_per_second), ""]
+    lines += ["| case | req/s median | req/s range | program CPU µs/request | lighttpd CPU µs/request | errors |",
+              "|---|---:|---:|---:|---:|---:|"]
+    cpu = {}
+    for name, title in BESIDE:
+        case = rows.get(name)
+        if not case:
+            continue
+        rps = [r["rps"] for r in case]
+        requests = sum(r["requests"] for r in case) or 1
+        own = sum(r["ticks"] for r in case) * 1e6 / ticks_per_second / requests
+        web = sum(r["lticks"] for r in case) * 1e6 / ticks_per_second / requests
+        cpu[name] = own
+        lines.append("| %s | %.0f | %.0f-%.0f | %s | %.0f | %d |" % (
+            title, median(rps), min(rps), max(rps), "" if name == "static_list" else "%.0f" % own, web,
+            sum(r["bad"] for r in case)))
+    lines += ["", "| ratio of req/s | median | range over the rounds | target | met |", "|---|---:|---:|---:|---|"]
+    for what, top, bottom, target in BESIDE_RATIOS:
+        if top not in rows or bottom not in rows:
+            continue
+        by_round = {r["round"]: r["rps"] for r in rows[bottom]}
+        ratios = [r["rps"] / by_round[r["round"]] for r in rows[top] if by_round.get(r["round"])]
+        if ratios:
+            lines.append("| %s | %.2fx | %.2f-%.2fx | ≥ %.2fx | %s |" % (
+                what, median(ratios), min(ratios), max(ratios), target,
+                "yes" if median(ratios) >= target else "**no**"))
+    for name, target in BESIDE_CPU_TARGETS.items():
+        if name in cpu:
+            lines.append("| program CPU per request, %s | %.0f µs | | ≤ %.0f µs | %s |" % (
+                name, cpu[name], target, "yes" if cpu[name] <= target else "**no**"))
+    return lines + [""]
+
+
 def main():
-    if len(sys.argv) >= 3 and sys.argv[1] == "check":
+    if len(sys.argv) == 4 and sys.argv[1] == "beside":
+        print("\n".join(beside_lines(sys.argv[2], float(sys.argv[3]))))
+    elif len(sys.argv) >= 3 and sys.argv[1] == "check":
         check(sys.argv[2])
     elif len(sys.argv) == 6 and sys.argv[1] == "report":
         report(*sys.argv[2:])

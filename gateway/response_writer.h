@@ -56,12 +56,16 @@ class ResponseWriter {
   // Room for the line that takes the buffer past kFlushSize; a longer line
   // just grows it.
   static constexpr std::size_t kLineAllowance = 16 * 1024;
+  // A held response starts with room for the largest usual page (the list
+  // of all ads, some 146 KB), so that it is never copied to a larger buffer
+  // as it grows; memory is only touched as far as the page is written.
+  static constexpr std::size_t kHeldSize = 256 * 1024;
 
   // The buffer is allocated once at its working size: growing it by doubling
   // would copy the page several times and touch twice the memory, and fresh
   // memory pages are a measurable part of a request (bench/RESULTS.md).
   explicit ResponseWriter(int fd) : fd_(fd) { buffer_.reserve(kFlushSize + kLineAllowance); }
-  explicit ResponseWriter(HoldWhole) : fd_(-1) { buffer_.reserve(kFlushSize + kLineAllowance); }
+  explicit ResponseWriter(HoldWhole) : fd_(-1) { buffer_.reserve(kHeldSize); }
   ~ResponseWriter() { Flush(); }
   ResponseWriter(const ResponseWriter&) = delete;
   ResponseWriter& operator=(const ResponseWriter&) = delete;
