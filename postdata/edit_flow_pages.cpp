@@ -12,8 +12,8 @@
 #include "postdata/page_furniture.h"
 #include "postdata/text_utils.h"
 #include "storage/ad_dates.h"
-#include "storage/ad_queries.h"
 #include "storage/guess_limit.h"
+#include "storage/statement.h"
 #include "storage/write_transaction.h"
 
 namespace qb {
@@ -50,7 +50,7 @@ void SellerAds(Request& req) {
 
   DatabaseSlots& slots = req.slots;
   slots.database = req.OpenStore();
-  slots.queryDef = slots.database->CreateQueryDef(queries::kSellerAds);
+  slots.queryDef = slots.database->CreateQueryDef(Statement::kSellerAds);
   // A seller's ads are shown a hundred at a time, as a category's are:
   // "Start" is the ID of the last ad of the page before.
   slots.queryDef->SetParameter("pName", sellerName);
@@ -217,7 +217,7 @@ void PasswordCheck(Request& req) {
   DatabaseSlots& slots = req.slots;
   slots.database = req.OpenStore();
   WriteTransaction transaction(*slots.database);
-  slots.queryDef = slots.database->CreateQueryDef(queries::kAdByIdForEdit);
+  slots.queryDef = slots.database->CreateQueryDef(Statement::kAdByIdForEdit);
   slots.queryDef->SetParameter("pItem", Trim(req.GetFormValue("ID")));
   slots.recordset = slots.queryDef->OpenRecordset();
   const Recordset& ad = *slots.recordset;
@@ -245,7 +245,7 @@ void UpdateAd(Request& req) {
   DatabaseSlots& slots = req.slots;
   slots.database = req.OpenStore();
   WriteTransaction transaction(*slots.database);
-  slots.queryDef = slots.database->CreateQueryDef(queries::kAdById);
+  slots.queryDef = slots.database->CreateQueryDef(Statement::kAdById);
   slots.queryDef->SetParameter("pName", req.GetFormValue("ID"));
   slots.recordset = slots.queryDef->OpenRecordset();
   Recordset& ad = *slots.recordset;
@@ -293,7 +293,7 @@ void DeleteAd(Request& req) {
   // Only the seller who unlocked the ad may delete it. An ID that names no ad
   // (never placed, deleted before, or purged) is refused as UPDATE refuses it:
   // nothing was deleted, so nothing is confirmed.
-  slots.queryDef = slots.database->CreateQueryDef(queries::kAdById);
+  slots.queryDef = slots.database->CreateQueryDef(Statement::kAdById);
   slots.queryDef->SetParameter("pName", id);
   PasswordTest test{Unlock::kWrongPassword};
   {
@@ -303,7 +303,7 @@ void DeleteAd(Request& req) {
     ad->Close();
   }
   if (test.result == Unlock::kOpened) {
-    std::unique_ptr<QueryDef> erase = slots.database->CreateQueryDef(queries::kDeleteAd);
+    std::unique_ptr<QueryDef> erase = slots.database->CreateQueryDef(Statement::kDeleteAd);
     erase->SetParameter("pName", id);
     erase->Execute();
     erase->Close();

@@ -4,8 +4,9 @@
 // They run on a connection opened by Database::Open, so they wait for other
 // processes' locks as requests do. Reads go in short batches and every change
 // is one short transaction, so the board keeps serving while they run. All
-// but BackupStore work on either store, with the comparison rules of the
-// board's own queries (storage/ad_queries.h).
+// but BackupStore work on every store, with the comparison rules of the
+// board's own queries (storage/statement.h); each store does its own part
+// (storage/store_maintenance.h).
 #include <array>
 #include <cstdint>
 #include <functional>

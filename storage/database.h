@@ -25,13 +25,14 @@
 #include <variant>
 
 #include "storage/kept_store.h"
-#include "storage/store_sql.h"
+#include "storage/statement.h"
 
 namespace qb {
 
 class QbError;
 class Recordset;
 class QueryDef;
+class StoreMaintenance;
 
 // Whether `error` says that the store cannot be written here: its file or
 // its directory is read-only to this process, or the database server
@@ -79,28 +80,28 @@ class Database {
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
 
-  virtual StoreKind Kind() const = 0;
-
   // Opens table `name` (matched without regard to case, only "QB" exists) as
   // a recordset for AddNew/Update.
   virtual std::unique_ptr<Recordset> OpenTable(std::string_view name) = 0;
 
-  // A temporary (unsaved) query, in this store's text of `sql`. Parameters
-  // are written ":pName".
-  std::unique_ptr<QueryDef> CreateQueryDef(const StoreSql& sql) { return CreateQueryDef(sql.For(Kind())); }
-  // A query written in this store's own SQL.
-  virtual std::unique_ptr<QueryDef> CreateQueryDef(std::string_view sql) = 0;
+  // A temporary (unsaved) query: one of the handlers' statements, whose
+  // parameters are named as storage/statement.h says.
+  virtual std::unique_ptr<QueryDef> CreateQueryDef(Statement statement) = 0;
 
-  // Runs this store's text of `sql`, whose parameters are numbered from 1
-  // (SQLite ?1, PostgreSQL $1), with `values` (text binds as text on SQLite,
-  // as bytea on PostgreSQL unless the statement casts it); gives the first
-  // column of its first row as a number, or 0 when it returns no row.
-  virtual std::int64_t RunStatement(const StoreSql& sql, std::span<const SqlValue> values) = 0;
-  // Runs this store's text of `sql` with `values` bound as RunStatement
-  // binds them, and calls `row` for each row it returns, in order. The
-  // statement has ended (and holds no lock) before the first call.
-  virtual void ForEachRow(const StoreSql& sql, std::span<const SqlValue> values,
+  // Runs `statement`, whose parameters are numbered from 1, with `values`
+  // (text binds as text on SQLite, as bytea on PostgreSQL unless the
+  // statement casts it); gives the first column of its first row as a
+  // number, or 0 when it returns no row.
+  virtual std::int64_t RunStatement(Statement statement, std::span<const SqlValue> values) = 0;
+  // Runs `statement` with `values` bound as RunStatement binds them, and
+  // calls `row` for each row it returns, in order. The statement has ended
+  // (and holds no lock) before the first call.
+  virtual void ForEachRow(Statement statement, std::span<const SqlValue> values,
                           const std::function<void(SqlRow)>& row) = 0;
+
+  // The operator's tool's access to this store (storage/store_maintenance.h),
+  // valid while this database is.
+  virtual std::unique_ptr<StoreMaintenance> Maintenance() = 0;
 
   // The store's write lock, taken at once (waiting for other requests as
   // every write does) and held until CommitWrite; see WriteTransaction.

@@ -19,6 +19,7 @@
 #include "storage/postgres/pg_error.h"
 #include "storage/postgres/pg_link.h"
 #include "storage/postgres/pg_schema.h"
+#include "storage/postgres/pg_statements.h"
 
 // In the static program, OpenSSL's probe of the CPU waits for the first
 // connection (gateway/static/openssl_cpu_setup.c); elsewhere it is absent.
@@ -324,14 +325,27 @@ PgParams BindValues(std::span<const SqlValue> values) {
 
 }  // namespace
 
-std::int64_t PgDatabase::RunStatement(const StoreSql& sql, std::span<const SqlValue> values) {
-  const auto result = session_->Run(std::string(sql.postgres), BindValues(values), "Running a statement");
+std::unique_ptr<QueryDef> PgDatabase::CreateQueryDef(Statement statement) {
+  return CreateQueryDef(PgText(statement));
+}
+
+std::int64_t PgDatabase::RunStatement(Statement statement, std::span<const SqlValue> values) {
+  return RunSql(PgText(statement), values);
+}
+
+void PgDatabase::ForEachRow(Statement statement, std::span<const SqlValue> values,
+                            const std::function<void(SqlRow)>& row) {
+  ForEachRowOfSql(PgText(statement), values, row);
+}
+
+std::int64_t PgDatabase::RunSql(std::string_view sql, std::span<const SqlValue> values) {
+  const auto result = session_->Run(std::string(sql), BindValues(values), "Running a statement");
   return result->Rows() > 0 && result->Columns() > 0 ? result->Number(0, 0) : 0;
 }
 
-void PgDatabase::ForEachRow(const StoreSql& sql, std::span<const SqlValue> values,
-                            const std::function<void(SqlRow)>& row) {
-  const auto result = session_->Run(std::string(sql.postgres), BindValues(values), "Running a statement");
+void PgDatabase::ForEachRowOfSql(std::string_view sql, std::span<const SqlValue> values,
+                                 const std::function<void(SqlRow)>& row) {
+  const auto result = session_->Run(std::string(sql), BindValues(values), "Running a statement");
   std::vector<std::optional<std::string_view>> views(static_cast<std::size_t>(result->Columns()));
   for (int r = 0; r < result->Rows(); ++r) {
     for (int c = 0; c < result->Columns(); ++c) {

@@ -16,6 +16,7 @@
 #include "storage/ad_record.h"
 #include "storage/pending_change.h"
 #include "storage/sqlite/sqlite_schema.h"
+#include "storage/sqlite/sqlite_statements.h"
 #include "storage/sqlite/sqlite_helpers.h"
 #include "storage/sqlite/write_turn.h"
 
@@ -183,16 +184,16 @@ class Connection {
 // A prepared statement shared by a QueryDef and the recordsets it opened;
 // finalized when the last of them lets go. Each run (reset) gets a number so
 // that a recordset notices when its query was run again under it.
-class Statement {
+class PreparedQuery {
  public:
   // With `kept`, the statement goes back to it for reuse when released.
-  Statement(std::shared_ptr<Connection> conn, StmtHandle stmt, KeptStore* kept = nullptr, std::string_view sql = {})
+  PreparedQuery(std::shared_ptr<Connection> conn, StmtHandle stmt, KeptStore* kept = nullptr, std::string_view sql = {})
       : conn_(std::move(conn)), stmt_(std::move(stmt)), kept_(kept), sql_(kept != nullptr ? sql : "") {}
-  ~Statement() {
+  ~PreparedQuery() {
     if (kept_ != nullptr) kept_->KeepStatement(std::move(sql_), stmt_.release());
   }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
+  PreparedQuery(const PreparedQuery&) = delete;
+  PreparedQuery& operator=(const PreparedQuery&) = delete;
 
   sqlite3_stmt* Get() const { return stmt_.get(); }
   Connection& Conn() const { return *conn_; }
@@ -312,13 +313,7 @@ std::unique_ptr<QueryDef> SqliteDatabase::CreateQueryDef(std::string_view sql) {
   sqlite3* db = conn_->Use();
   StmtHandle stmt(keptStore_ != nullptr ? keptStore_->TakeStatement(db, sql) : nullptr);
   if (stmt == nullptr) stmt = PrepareStatement(db, sql, conn_->Context("Preparing a query"));
-  return std::unique_ptr<QueryDef>(new SqliteQueryDef(std::make_shared<Statement>(conn_, std::move(stmt), keptStore_, sql)));
-}
-
-sqlite3* SqliteHandle(Database& db) {
-  auto* sqlite = dynamic_cast<SqliteDatabase*>(&db);
-  if (sqlite == nullptr) throw QbError(kErrInvalidArgument, "This works only on a SQLite store (qb.db)");
-  return sqlite->Handle();
+  return std::unique_ptr<QueryDef>(new SqliteQueryDef(std::make_shared<PreparedQuery>(conn_, std::move(stmt), keptStore_, sql)));
 }
 
 namespace {
@@ -343,9 +338,22 @@ int BindValues(sqlite3_stmt* stmt, std::span<const SqlValue> values) {
 
 }  // namespace
 
-std::int64_t SqliteDatabase::RunStatement(const StoreSql& sql, std::span<const SqlValue> values) {
+std::unique_ptr<QueryDef> SqliteDatabase::CreateQueryDef(Statement statement) {
+  return CreateQueryDef(SqliteText(statement));
+}
+
+std::int64_t SqliteDatabase::RunStatement(Statement statement, std::span<const SqlValue> values) {
+  return RunSql(SqliteText(statement), values);
+}
+
+void SqliteDatabase::ForEachRow(Statement statement, std::span<const SqlValue> values,
+                                const std::function<void(SqlRow)>& row) {
+  ForEachRowOfSql(SqliteText(statement), values, row);
+}
+
+std::int64_t SqliteDatabase::RunSql(std::string_view sql, std::span<const SqlValue> values) {
   sqlite3* db = conn_->Use();
-  const StmtHandle stmt = PrepareStatement(db, sql.sqlite, conn_->Context("Running a statement"));
+  const StmtHandle stmt = PrepareStatement(db, sql, conn_->Context("Running a statement"));
   int rc = BindValues(stmt.get(), values);
   if (rc == SQLITE_OK) rc = conn_->Step(stmt.get());
   if (rc == SQLITE_ROW) return sqlite3_column_int64(stmt.get(), 0);
@@ -353,10 +361,10 @@ std::int64_t SqliteDatabase::RunStatement(const StoreSql& sql, std::span<const S
   return 0;
 }
 
-void SqliteDatabase::ForEachRow(const StoreSql& sql, std::span<const SqlValue> values,
-                                const std::function<void(SqlRow)>& row) {
+void SqliteDatabase::ForEachRowOfSql(std::string_view sql, std::span<const SqlValue> values,
+                                     const std::function<void(SqlRow)>& row) {
   sqlite3* db = conn_->Use();
-  const StmtHandle stmt = PrepareStatement(db, sql.sqlite, conn_->Context("Running a statement"));
+  const StmtHandle stmt = PrepareStatement(db, sql, conn_->Context("Running a statement"));
   int rc = BindValues(stmt.get(), values);
   // The rows are copied out first, so that no read is open while the caller works.
   std::vector<std::vector<std::optional<std::string>>> rows;
@@ -417,18 +425,18 @@ std::unique_ptr<Database> SqliteDatabase::Reopen() {
 
 // ---------------------------------------------------------------- QueryDef
 
-SqliteQueryDef::SqliteQueryDef(std::shared_ptr<Statement> stmt) : stmt_(std::move(stmt)) {}
+SqliteQueryDef::SqliteQueryDef(std::shared_ptr<PreparedQuery> stmt) : stmt_(std::move(stmt)) {}
 
 SqliteQueryDef::~SqliteQueryDef() = default;
 
-Statement& SqliteQueryDef::Use() const {
+PreparedQuery& SqliteQueryDef::Use() const {
   if (!open_) throw QbError(kErrObjectClosed, "The query is already closed");
   stmt_->Conn().Use();
   return *stmt_;
 }
 
 void SqliteQueryDef::SetParameter(std::string_view name, std::string_view value) {
-  Statement& stmt = Use();
+  PreparedQuery& stmt = Use();
   std::string key(1, ':');
   key.append(name);
   const int index = sqlite3_bind_parameter_index(stmt.Get(), key.c_str());
@@ -448,7 +456,7 @@ std::unique_ptr<Recordset> SqliteQueryDef::OpenRecordset() {
 }
 
 int SqliteQueryDef::Run(bool whenFree) {
-  Statement& stmt = Use();
+  PreparedQuery& stmt = Use();
   if (sqlite3_column_count(stmt.Get()) > 0) {
     throw QbError(kErrInvalidArgument, "Execute runs only queries that return no rows; use OpenRecordset");
   }
@@ -481,7 +489,7 @@ void SqliteQueryDef::Close() {
 
 // ---------------------------------------------------------------- Recordset
 
-SqliteRecordset::SqliteRecordset(std::shared_ptr<Statement> stmt)
+SqliteRecordset::SqliteRecordset(std::shared_ptr<PreparedQuery> stmt)
     : conn_(stmt->SharedConn()), stmt_(std::move(stmt)), run_(stmt_->Run()) {}
 
 SqliteRecordset::SqliteRecordset(std::shared_ptr<Connection> conn) : conn_(std::move(conn)) {}

@@ -15,7 +15,7 @@ struct sqlite3_stmt;
 
 namespace qb {
 
-class Statement;   // shared prepared statement, defined in sqlite_database.cpp
+class PreparedQuery;   // shared prepared statement, defined in sqlite_database.cpp
 class Connection;  // connection state shared with statements, sqlite_database.cpp
 
 class SqliteDatabase final : public Database {
@@ -27,19 +27,25 @@ class SqliteDatabase final : public Database {
                                               KeptStore* kept);
   ~SqliteDatabase() override;
 
-  StoreKind Kind() const override { return StoreKind::kSqlite; }
   std::unique_ptr<Recordset> OpenTable(std::string_view name) override;
-  using Database::CreateQueryDef;
-  std::unique_ptr<QueryDef> CreateQueryDef(std::string_view sql) override;
-  std::int64_t RunStatement(const StoreSql& sql, std::span<const SqlValue> values) override;
-  void ForEachRow(const StoreSql& sql, std::span<const SqlValue> values,
+  std::unique_ptr<QueryDef> CreateQueryDef(Statement statement) override;
+  std::int64_t RunStatement(Statement statement, std::span<const SqlValue> values) override;
+  void ForEachRow(Statement statement, std::span<const SqlValue> values,
                   const std::function<void(SqlRow)>& row) override;
+  std::unique_ptr<StoreMaintenance> Maintenance() override;
   void BeginWrite() override;
   void CommitWrite() override;
   void RollbackWrite() noexcept override;
   void Close() override;
   void CloseKeepingConnection() override;
   std::unique_ptr<Database> Reopen() override;
+
+  // A query in SQLite's own SQL, parameters written ":pName".
+  std::unique_ptr<QueryDef> CreateQueryDef(std::string_view sql);
+  // RunStatement and ForEachRow for a statement in SQLite's own SQL, its
+  // parameters "?" (numbered in order) or ?1, ?2...
+  std::int64_t RunSql(std::string_view sql, std::span<const SqlValue> values);
+  void ForEachRowOfSql(std::string_view sql, std::span<const SqlValue> values, const std::function<void(SqlRow)>& row);
 
   sqlite3* Handle() const { return db_; }
 
@@ -58,10 +64,6 @@ class SqliteDatabase final : public Database {
   KeptStore::FileIdentity file_;
 };
 
-// The SQLite connection of `db`, which must be a SQLite store (the operator's
-// tool and tests reach SQLite directly); raises kErrInvalidArgument otherwise.
-sqlite3* SqliteHandle(Database& db);
-
 class SqliteQueryDef final : public QueryDef {
  public:
   ~SqliteQueryDef() override;
@@ -74,10 +76,10 @@ class SqliteQueryDef final : public QueryDef {
 
  private:
   friend class SqliteDatabase;
-  explicit SqliteQueryDef(std::shared_ptr<Statement> stmt);
+  explicit SqliteQueryDef(std::shared_ptr<PreparedQuery> stmt);
   int Run(bool whenFree = false);  // SQLite's result code of one run, the statement left ready
-  Statement& Use() const;  // raises when this or the database is closed
-  std::shared_ptr<Statement> stmt_;  // released by Close
+  PreparedQuery& Use() const;  // raises when this or the database is closed
+  std::shared_ptr<PreparedQuery> stmt_;  // released by Close
   bool open_ = true;
   long long rowsAffected_ = 0;
 };
@@ -98,7 +100,7 @@ class SqliteRecordset final : public Recordset {
  private:
   friend class SqliteDatabase;
   friend class SqliteQueryDef;
-  explicit SqliteRecordset(std::shared_ptr<Statement> stmt);   // query result
+  explicit SqliteRecordset(std::shared_ptr<PreparedQuery> stmt);   // query result
   explicit SqliteRecordset(std::shared_ptr<Connection> conn);  // table
   void Step();
   void RequireOpen() const;
@@ -106,7 +108,7 @@ class SqliteRecordset final : public Recordset {
   void Release() noexcept;
   int Column(std::string_view name) const;  // index of a result column, or -1
   std::shared_ptr<Connection> conn_;
-  std::shared_ptr<Statement> stmt_;  // null for a table recordset
+  std::shared_ptr<PreparedQuery> stmt_;  // null for a table recordset
   std::uint64_t run_ = 0;            // the statement run this result reads
   bool open_ = true;
   bool eof_ = true;
