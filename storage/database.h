@@ -51,11 +51,13 @@ struct ServerWaits {
 
 // Where a site keeps its ads: the SQLite file at `file`, unless `server`
 // holds a PostgreSQL connection string (libpq's key=value or URI form),
-// waited on as `waits` says.
+// waited on as `waits` says. `fileName` names the file in error
+// descriptions (never the full server path, unless the caller says so).
 struct StoreLocation {
   std::string file;
-  std::string server;
+  std::string server = {};
   ServerWaits waits = {};
+  std::string fileName = "qb.db";
 };
 
 // A value bound to a numbered parameter by Database::RunStatement and
@@ -68,14 +70,11 @@ using SqlRow = std::span<const std::optional<std::string_view>>;
 
 class Database {
  public:
-  // Opens (and on first use creates) the store at `where`. With `kept`, the
+  // Opens (and on first use creates) the store at `where`, in whichever kind
+  // of store it names (storage/store_choice.cpp). With `kept`, the
   // connection that a resident process keeps between requests is used when
   // it is still good, and is given back to `kept` when this database closes.
   static std::unique_ptr<Database> Open(const StoreLocation& where, KeptStore* kept = nullptr);
-  // The SQLite store file at `path`; `displayName` names it in error
-  // descriptions (never the full server path).
-  static std::unique_ptr<Database> Open(const std::string& path, const std::string& displayName = "qb.db",
-                                        KeptStore* kept = nullptr);
   virtual ~Database() = default;
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;

@@ -66,19 +66,19 @@ TEST(Store, OpensNewEmptyAndOutsideStoresAndUpgradesOnlyOldOnes) {
     Site site;
     if (start == std::string("empty")) site.Write("qb.db", "");
     if (start == std::string("outside")) site.Seed(qbtest::Ad{});
-    auto db = Database::Open(site.Path("qb.db"));
+    auto db = Database::Open({site.Path("qb.db")});
     const std::string current = "3 QB_Category QB_Expire QB_SellerName QbGuess_Ad QbGuess_At QbPlace_Addr QbPlace_At\n";
     EXPECT_EQ(Schema(site), current) << start;
     EXPECT_EQ(Rows(db->CreateQueryDef(kSellerAds), "pName", "ann lee").size(), start[0] == 'o' ? 1u : 0u);
     db->Close();
     site.Query("DROP INDEX QB_Expire");
-    Database::Open(site.Path("qb.db"));  // a current store is only read
+    Database::Open({site.Path("qb.db")});  // a current store is only read
     EXPECT_EQ(Schema(site), "3 QB_Category QB_SellerName QbGuess_Ad QbGuess_At QbPlace_Addr QbPlace_At\n");
     // A store of the first version: the plain-name index gives way.
     site.Query("PRAGMA user_version = 1; DROP TABLE QbGuess; DROP TABLE QbPlace; DROP INDEX QB_SellerName; "
                "CREATE INDEX QB_Name ON QB(Name)");
     EXPECT_EQ(Schema(site), "1 QB_Category QB_Name\n");
-    Database::Open(site.Path("qb.db"));
+    Database::Open({site.Path("qb.db")});
     EXPECT_EQ(Schema(site), current);
   }
 }
@@ -274,7 +274,7 @@ TEST_P(OnEachStore, SixteenProcessesPlacingAdsOnANewStoreLoseNoneAndPassNoLimit)
 // done, here by dying with its turn held.
 TEST(Store, WritersQueueAndADeadOneHoldsUpNoOne) {
   Site site;
-  const auto db = Database::Open(site.Path("qb.db"));  // the store is made before the queue fills
+  const auto db = Database::Open({site.Path("qb.db")});  // the store is made before the queue fills
   const std::string lock = site.Path("qb.db.lock");
   const auto later = [] { return std::chrono::steady_clock::now() + std::chrono::seconds(10); };
   int taken[2], die[2];

@@ -17,6 +17,7 @@
 #include "storage/ad_record.h"
 #include "storage/pending_change.h"
 #include "storage/postgres/pg_error.h"
+#include "storage/postgres/pg_kept.h"
 #include "storage/postgres/pg_link.h"
 #include "storage/postgres/pg_schema.h"
 #include "storage/postgres/pg_statements.h"
@@ -225,16 +226,21 @@ void PgDatabase::Release(PGconn* conn) noexcept {
     } catch (...) {
     }
   }
-  if (keptStore_ != nullptr) {
-    keptStore_->KeepServer(conn, server_);
+  if (PgKept* kept = keptStore_ != nullptr ? keptStore_->Find<PgKept>() : nullptr) {
+    kept->Keep(conn, server_);
   } else {
     PQfinish(conn);
   }
 }
 
+std::unique_ptr<Database> OpenPgStore(const StoreLocation& where, KeptStore* kept) {
+  if (where.server.empty()) return nullptr;
+  return PgDatabase::Open(where.server, where.waits, kept);
+}
+
 std::unique_ptr<PgDatabase> PgDatabase::Open(const std::string& server, const ServerWaits& waits, KeptStore* kept) {
   const std::string context = "The ad store in PostgreSQL could not be opened";
-  if (PGconn* conn = kept != nullptr ? kept->TakeServer(server) : nullptr) {
+  if (PGconn* conn = kept != nullptr ? kept->Use<PgKept>().Take(server) : nullptr) {
     // The check of the schema is the connection's first use: a server that
     // restarted since the last request fails it, and is connected to afresh;
     // one that stopped answering has had all the time a request may wait.
@@ -244,7 +250,7 @@ std::unique_ptr<PgDatabase> PgDatabase::Open(const std::string& server, const Se
       return std::unique_ptr<PgDatabase>(new PgDatabase(conn, server, waits, kept));
     } catch (const QbError&) {
       if (PQstatus(conn) != CONNECTION_BAD) {
-        kept->KeepServer(conn, server);
+        kept->Use<PgKept>().Keep(conn, server);
         throw;
       }
       PQfinish(conn);

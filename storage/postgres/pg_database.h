@@ -121,4 +121,8 @@ class PgRecordset final : public Recordset {
   std::int64_t editId_ = 0;
 };
 
+// The PostgreSQL store at `where.server` when a server is given; null
+// otherwise (storage/store_choice.cpp).
+std::unique_ptr<Database> OpenPgStore(const StoreLocation& where, KeptStore* kept);
+
 }  // namespace qb

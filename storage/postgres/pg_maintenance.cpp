@@ -22,7 +22,7 @@ void PgMaintenance::ForEachRow(std::string_view sql, std::span<const SqlValue> v
   db_.ForEachRowOfSql(sql, values, row);
 }
 
-std::string PgMaintenance::Marker(std::size_t number) const { return "$" + std::to_string(number); }
+std::string PgMaintenance::Marker(std::size_t number) const { return std::string("$").append(std::to_string(number)); }
 
 // Quoted, as Desc and Date are SQL words; PostgreSQL names its columns in
 // lower case.

@@ -190,7 +190,9 @@ class PreparedQuery {
   PreparedQuery(std::shared_ptr<Connection> conn, StmtHandle stmt, KeptStore* kept = nullptr, std::string_view sql = {})
       : conn_(std::move(conn)), stmt_(std::move(stmt)), kept_(kept), sql_(kept != nullptr ? sql : "") {}
   ~PreparedQuery() {
-    if (kept_ != nullptr) kept_->KeepStatement(std::move(sql_), stmt_.release());
+    if (SqliteKept* kept = kept_ != nullptr ? kept_->Find<SqliteKept>() : nullptr) {
+      kept->KeepStatement(std::move(sql_), stmt_.release());
+    }
   }
   PreparedQuery(const PreparedQuery&) = delete;
   PreparedQuery& operator=(const PreparedQuery&) = delete;
@@ -246,7 +248,7 @@ std::string QuotedColumn(int column) {
 // ---------------------------------------------------------------- Database
 
 SqliteDatabase::SqliteDatabase(sqlite3* db, std::string path, std::string displayName, KeptStore* kept,
-                   KeptStore::FileIdentity file)
+                   SqliteKept::FileIdentity file)
     : db_(db), conn_(std::make_shared<Connection>(db, path, displayName)), path_(std::move(path)),
       displayName_(std::move(displayName)), keptStore_(kept), file_(file) {
   // The handler's state lives in this Database's connection object; a
@@ -264,18 +266,23 @@ SqliteDatabase::~SqliteDatabase() {
 }
 
 void SqliteDatabase::Release(sqlite3* handle) noexcept {
-  if (keptStore_ != nullptr) {
-    keptStore_->Keep(handle, path_, file_);
+  if (SqliteKept* kept = keptStore_ != nullptr ? keptStore_->Find<SqliteKept>() : nullptr) {
+    kept->Keep(handle, path_, file_);
   } else {
     sqlite3_close_v2(handle);
   }
 }
 
-std::unique_ptr<SqliteDatabase> SqliteDatabase::Open(const std::string& path, const std::string& displayName, KeptStore* kept) {
+std::unique_ptr<Database> OpenSqliteStore(const StoreLocation& where, KeptStore* kept) {
+  return SqliteDatabase::Open(where.file, where.fileName, kept);
+}
+
+std::unique_ptr<SqliteDatabase> SqliteDatabase::Open(const std::string& path, const std::string& displayName,
+                                                     KeptStore* kept) {
   const std::string context = "The ad store " + displayName + " could not be opened";
-  KeptStore::FileIdentity file;
+  SqliteKept::FileIdentity file;
   if (kept != nullptr) {
-    if (sqlite3* handle = kept->Take(path, file)) {
+    if (sqlite3* handle = kept->Use<SqliteKept>().Take(path, file)) {
       std::unique_ptr<SqliteDatabase> db(new SqliteDatabase(handle, path, displayName, kept, file));
       // Another program may have put an older store in its place.
       schema::EnsureCurrent(handle, context);
@@ -311,9 +318,11 @@ std::unique_ptr<Recordset> SqliteDatabase::OpenTable(std::string_view name) {
 
 std::unique_ptr<QueryDef> SqliteDatabase::CreateQueryDef(std::string_view sql) {
   sqlite3* db = conn_->Use();
-  StmtHandle stmt(keptStore_ != nullptr ? keptStore_->TakeStatement(db, sql) : nullptr);
+  SqliteKept* kept = keptStore_ != nullptr ? keptStore_->Find<SqliteKept>() : nullptr;
+  StmtHandle stmt(kept != nullptr ? kept->TakeStatement(db, sql) : nullptr);
   if (stmt == nullptr) stmt = PrepareStatement(db, sql, conn_->Context("Preparing a query"));
-  return std::unique_ptr<QueryDef>(new SqliteQueryDef(std::make_shared<PreparedQuery>(conn_, std::move(stmt), keptStore_, sql)));
+  return std::unique_ptr<QueryDef>(
+      new SqliteQueryDef(std::make_shared<PreparedQuery>(conn_, std::move(stmt), keptStore_, sql)));
 }
 
 namespace {

@@ -9,6 +9,7 @@
 
 #include "storage/database.h"
 #include "storage/pending_change.h"
+#include "storage/sqlite/sqlite_kept.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -22,7 +23,9 @@ class SqliteDatabase final : public Database {
  public:
   // Opens (and on first use creates) the store file at `path`, shared with
   // other processes, with a busy timeout so that concurrent requests wait for
-  // one another instead of failing.
+  // one another instead of failing. `displayName` names it in error
+  // descriptions. With `kept`, the connection a resident process keeps is
+  // used when it is still good, and given back to it when this closes.
   static std::unique_ptr<SqliteDatabase> Open(const std::string& path, const std::string& displayName,
                                               KeptStore* kept);
   ~SqliteDatabase() override;
@@ -51,7 +54,7 @@ class SqliteDatabase final : public Database {
 
  private:
   SqliteDatabase(sqlite3* db, std::string path, std::string displayName, KeptStore* kept,
-                 KeptStore::FileIdentity file);
+                 SqliteKept::FileIdentity file);
   // Closes SQLite's connection `handle`, or gives it back to kept_.
   void Release(sqlite3* handle) noexcept;
   sqlite3* db_;
@@ -61,7 +64,7 @@ class SqliteDatabase final : public Database {
   std::string displayName_;
   sqlite3* kept_ = nullptr;  // the connection CloseKeepingConnection kept
   KeptStore* keptStore_;     // where the connection goes when closed, or null
-  KeptStore::FileIdentity file_;
+  SqliteKept::FileIdentity file_;
 };
 
 class SqliteQueryDef final : public QueryDef {
@@ -126,5 +129,9 @@ class SqliteRecordset final : public Recordset {
   static constexpr std::size_t kRecentNames = 16;
   mutable std::vector<std::pair<const char*, int>> recent_;
 };
+
+// The SQLite store at `where.file`, which is every location that no other
+// kind of store claims (storage/store_choice.cpp).
+std::unique_ptr<Database> OpenSqliteStore(const StoreLocation& where, KeptStore* kept);
 
 }  // namespace qb
