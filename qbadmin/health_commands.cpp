@@ -81,13 +81,12 @@ void CheckSite(Invocation& inv) {
     report(true, "qbban.cfg: " + std::to_string(req->BannerCount) + " banners");
   }
 
-  const bool pg = !req->config.StoreConnection.empty();
-  const std::string store = pg ? "PostgreSQL" : "qb.db";
+  const std::string store = req->config.StoreConnection.empty() ? "qb.db" : "PostgreSQL";
   std::unique_ptr<Database> db;
   if (attempt(store, [&] { db = OpenSiteStore(inv); })) {
     const std::vector<std::string> found = maintenance::CheckStore(*db);
     for (const std::string& problem : found) report(false, store + ": " + DisplayText(problem));
-    if (found.empty()) report(true, store + (pg ? ": schema and expiry dates" : ": integrity, schema and expiry dates"));
+    if (found.empty()) report(true, store + ": " + maintenance::CheckCovers(*db));
     if (categoriesRead && found.empty()) {
       const std::vector<std::string> names(req->CategoryList.begin() + 1, req->CategoryList.end());
       if (const long long unlisted = maintenance::CountUnlisted(*db, names)) {

@@ -311,6 +311,8 @@ std::vector<std::string> CheckStore(Database& db) {
   return problems;
 }
 
+std::string CheckCovers(Database& db) { return std::string(db.Maintenance()->CheckCovers()); }
+
 long long CountUnlisted(Database& db, const std::vector<std::string>& names) {
   const auto store = db.Maintenance();
   BuiltStatement s(*store);

@@ -74,6 +74,8 @@ StoreStats CollectStats(Database& db, const CivilDate& today, int days);
 // columns and key (on PostgreSQL their types too), and rows the board would mishandle (an Expire that is
 // not a date is never purged). Empty when all is well.
 std::vector<std::string> CheckStore(Database& db);
+// What CheckStore looks at on this store ("schema and expiry dates"...).
+std::string CheckCovers(Database& db);
 // Ads whose Category none of `names` matches as a category page matches it:
 // no category page lists them.
 long long CountUnlisted(Database& db, const std::vector<std::string>& names);

@@ -59,6 +59,8 @@ class StoreMaintenance {
   virtual void HoldOffNewAds() = 0;
   virtual void AfterImport() = 0;
 
+  // What CheckStore looks at on this store, for the operator.
+  virtual std::string_view CheckCovers() const = 0;
   // The table's name as the store reports it.
   virtual std::string_view TableName() const = 0;
   // What the store's own check of its files finds wrong, each as

@@ -18,6 +18,7 @@ class SqliteMaintenance final : public StoreMaintenance {
   void BeforeImport() override;
   void HoldOffNewAds() override {}
   void AfterImport() override {}
+  std::string_view CheckCovers() const override { return "integrity, schema and expiry dates"; }
   std::string_view TableName() const override { return "QB"; }
   std::vector<std::string> IntegrityProblems() override;
   std::optional<std::string_view> RequiredType(std::size_t) const override { return std::nullopt; }
