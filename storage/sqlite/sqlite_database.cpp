@@ -16,8 +16,8 @@
 #include "storage/ad_record.h"
 #include "storage/pending_change.h"
 #include "storage/sqlite/sqlite_schema.h"
-#include "storage/sqlite/sqlite_statements.h"
 #include "storage/sqlite/sqlite_helpers.h"
+#include "storage/sqlite/sqlite_statements.h"
 #include "storage/sqlite/write_turn.h"
 
 namespace qb {
