@@ -1,6 +1,10 @@
 #include "storage/sqlite/sqlite_maintenance.h"
 
-#include <filesystem>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "storage/ad_record.h"
 #include "storage/sqlite/sqlite_helpers.h"
@@ -56,16 +60,18 @@ std::vector<std::string> SqliteMaintenance::IntegrityProblems() {
 }
 
 // SQLite's online backup. The copy is written beside `file` and renamed
-// over it only once it is complete and checked.
+// over it only once it is complete and checked. (Plain unlink and rename:
+// this file is linked into the CGI program, which std::filesystem would
+// make larger and slower to start.)
 void SqliteMaintenance::Backup(const std::string& file) {
   const std::string part = file + ".part";
-  std::filesystem::remove(part);
+  ::unlink(part.c_str());
   sqlite3* copy = nullptr;
   const int openRc = sqlite3_open_v2(part.c_str(), &copy, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   const auto fail = [&](const std::string& what, int rc) {
     const QbError error = StoreError(copy, rc, "The backup " + file + " could not be written: " + what);
     sqlite3_close_v2(copy);
-    std::filesystem::remove(part);
+    ::unlink(part.c_str());
     return error;
   };
   if (openRc != SQLITE_OK) throw fail("creating it", openRc);
@@ -82,7 +88,7 @@ void SqliteMaintenance::Backup(const std::string& file) {
   } catch (...) {
     sqlite3_exec(store, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close_v2(copy);
-    std::filesystem::remove(part);
+    ::unlink(part.c_str());
     throw;
   }
   sqlite3_backup* backup = sqlite3_backup_init(copy, "main", store, "main");
@@ -99,11 +105,10 @@ void SqliteMaintenance::Backup(const std::string& file) {
   if (!ok) throw fail("the copy does not pass SQLite's check", SQLITE_CORRUPT);
   if (sqlite3_close(copy) != SQLITE_OK) throw fail("closing it", SQLITE_IOERR);
   copy = nullptr;
-  std::error_code renamed;
-  std::filesystem::rename(part, file, renamed);
-  if (renamed) {
-    std::filesystem::remove(part);
-    throw QbError(kErrFileNotFound, "The backup " + file + " could not be written: " + renamed.message());
+  if (::rename(part.c_str(), file.c_str()) != 0) {
+    const std::string reason = std::strerror(errno);
+    ::unlink(part.c_str());
+    throw QbError(kErrFileNotFound, "The backup " + file + " could not be written: " + reason);
   }
 }
 
