@@ -102,7 +102,7 @@ int main(int argc, char **argv) {
   if (value) *value++ = '\0';
   else value = query + strlen(query);
 
-  /* The texts of the board's PostgreSQL queries (storage/ad_queries.h). */
+  /* The texts of the board's PostgreSQL queries (storage/postgres/pg_statements.cpp). */
   const char *sql = "SELECT 1";
   int params = 0, limit = -1;
   const char *values[2] = {value, ""};

@@ -2,7 +2,7 @@
 #include "postdata/ad_table.h"
 #include "postdata/handlers.h"
 #include "postdata/listing_frame.h"
-#include "storage/ad_queries.h"
+#include "storage/statement.h"
 
 namespace qb {
 
@@ -14,7 +14,7 @@ void AllAdsListing(Request& req) {
   SendListingTop(req, "<HTML><HEAD><TITLE>Quaybill/32 - HTML</TITLE></HEAD>");
   req.out.SendLine({"<center><h1>Showing <font color=\"Maroon\">ALL</font> Ads</h1></center>"});
 
-  slots.queryDef = slots.database->CreateQueryDef(queries::kShowAll);
+  slots.queryDef = slots.database->CreateQueryDef(Statement::kShowAll);
   slots.recordset = slots.queryDef->OpenRecordset();
   req.inStoreWork = true;
   Recordset& ads = *slots.recordset;

@@ -9,7 +9,7 @@
 #include "postdata/handlers.h"
 #include "postdata/listing_frame.h"
 #include "postdata/page_furniture.h"
-#include "storage/ad_queries.h"
+#include "storage/statement.h"
 
 namespace qb {
 
@@ -27,14 +27,14 @@ void PurgeExpiredAds(Request& req, const std::string& todayText) {
   slots.database = slots.database->Reopen();
   bool anyExpired = false;
   {
-    std::unique_ptr<QueryDef> check = slots.database->CreateQueryDef(queries::kAnyExpired);
+    std::unique_ptr<QueryDef> check = slots.database->CreateQueryDef(Statement::kAnyExpired);
     check->SetParameter("pName", todayText);
     std::unique_ptr<Recordset> found = check->OpenRecordset();
     anyExpired = !found->Eof();
     found->Close();
   }
   if (anyExpired) {
-    slots.queryDef = slots.database->CreateQueryDef(queries::kPurgeExpired);
+    slots.queryDef = slots.database->CreateQueryDef(Statement::kPurgeExpired);
     slots.queryDef->SetParameter("pName", todayText);
     // A store this site may not write (a read-only file or directory) keeps
     // its expired ads until a listing that can write comes by. The visitor
@@ -68,7 +68,7 @@ void CategoryListing(Request& req) {
   // A category is shown a hundred ads at a time; "Start" is the ID of the
   // last ad of the page before.
   const std::string start = Trim(req.GetFormValue("Start"));
-  slots.queryDef = slots.database->CreateQueryDef(queries::kListCategory);
+  slots.queryDef = slots.database->CreateQueryDef(Statement::kListCategory);
   slots.queryDef->SetParameter("pCat", name);
   slots.queryDef->SetParameter("pStart", start);
   slots.recordset = slots.queryDef->OpenRecordset();

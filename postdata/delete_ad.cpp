@@ -8,7 +8,7 @@
 #include "postdata/handlers.h"
 #include "postdata/page_furniture.h"
 #include "postdata/password_test.h"
-#include "storage/ad_queries.h"
+#include "storage/statement.h"
 #include "storage/write_transaction.h"
 
 namespace qb {
@@ -22,7 +22,7 @@ void DeleteAd(Request& req) {
   // Only the seller who unlocked the ad may delete it. An ID that names no ad
   // (never placed, deleted before, or purged) is refused as UPDATE refuses it:
   // nothing was deleted, so nothing is confirmed.
-  slots.queryDef = slots.database->CreateQueryDef(queries::kAdById);
+  slots.queryDef = slots.database->CreateQueryDef(Statement::kAdById);
   req.inStoreWork = true;
   slots.queryDef->SetParameter("pName", id);
   PasswordTest test{Unlock::kWrongPassword};
@@ -33,7 +33,7 @@ void DeleteAd(Request& req) {
     ad->Close();
   }
   if (test.result == Unlock::kOpened) {
-    std::unique_ptr<QueryDef> erase = slots.database->CreateQueryDef(queries::kDeleteAd);
+    std::unique_ptr<QueryDef> erase = slots.database->CreateQueryDef(Statement::kDeleteAd);
     erase->SetParameter("pName", id);
     erase->Execute();
     erase->Close();

@@ -7,7 +7,7 @@
 #include "postdata/handlers.h"
 #include "postdata/page_furniture.h"
 #include "postdata/password_test.h"
-#include "storage/ad_queries.h"
+#include "storage/statement.h"
 #include "storage/write_transaction.h"
 
 namespace qb {
@@ -65,7 +65,7 @@ void PasswordCheck(Request& req) {
   DatabaseSlots& slots = req.slots;
   slots.database = req.OpenStore();
   WriteTransaction transaction = req.BeginWrite();
-  slots.queryDef = slots.database->CreateQueryDef(queries::kAdByIdForEdit);
+  slots.queryDef = slots.database->CreateQueryDef(Statement::kAdByIdForEdit);
   slots.queryDef->SetParameter("pItem", Trim(req.GetFormValue("ID")));
   slots.recordset = slots.queryDef->OpenRecordset();
   req.inStoreWork = true;

@@ -5,7 +5,7 @@
 #include "postdata/form_encode.h"
 #include "postdata/handlers.h"
 #include "postdata/page_furniture.h"
-#include "storage/ad_queries.h"
+#include "storage/statement.h"
 
 namespace qb {
 
@@ -24,7 +24,7 @@ void SellerAds(Request& req) {
 
   DatabaseSlots& slots = req.slots;
   slots.database = req.OpenStore();
-  slots.queryDef = slots.database->CreateQueryDef(queries::kSellerAds);
+  slots.queryDef = slots.database->CreateQueryDef(Statement::kSellerAds);
   // A seller's ads are shown a hundred at a time, as a category's are:
   // "Start" is the ID of the last ad of the page before.
   slots.queryDef->SetParameter("pName", sellerName);

@@ -11,7 +11,7 @@
 #include "postdata/page_furniture.h"
 #include "postdata/password_test.h"
 #include "storage/ad_dates.h"
-#include "storage/ad_queries.h"
+#include "storage/statement.h"
 #include "storage/write_transaction.h"
 
 namespace qb {
@@ -23,7 +23,7 @@ void UpdateAd(Request& req) {
   DatabaseSlots& slots = req.slots;
   slots.database = req.OpenStore();
   WriteTransaction transaction = req.BeginWrite();
-  slots.queryDef = slots.database->CreateQueryDef(queries::kAdById);
+  slots.queryDef = slots.database->CreateQueryDef(Statement::kAdById);
   slots.queryDef->SetParameter("pName", req.GetFormValue("ID"));
   slots.recordset = slots.queryDef->OpenRecordset();
   req.inStoreWork = true;

@@ -81,13 +81,12 @@ void CheckSite(Invocation& inv) {
     report(true, "qbban.cfg: " + std::to_string(site.BannerCount) + " banners");
   }
 
-  const bool pg = !site.config.StoreConnection.empty();
-  const std::string store = pg ? "PostgreSQL" : "qb.db";
+  const std::string store = site.config.StoreConnection.empty() ? "qb.db" : "PostgreSQL";
   std::unique_ptr<Database> db;
   if (attempt(store, [&] { db = OpenSiteStore(inv); })) {
     const std::vector<std::string> found = maintenance::CheckStore(*db);
     for (const std::string& problem : found) report(false, store + ": " + DisplayText(problem));
-    if (found.empty()) report(true, store + (pg ? ": schema and expiry dates" : ": integrity, schema and expiry dates"));
+    if (found.empty()) report(true, store + ": " + maintenance::CheckCovers(*db));
     if (categoriesRead && found.empty()) {
       const std::vector<std::string> names(site.CategoryList.begin() + 1, site.CategoryList.end());
       if (const long long unlisted = maintenance::CountUnlisted(*db, names)) {

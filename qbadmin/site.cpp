@@ -23,7 +23,7 @@ std::unique_ptr<Database> OpenSiteStore(const Invocation& inv, bool mayCreate) {
   if (!mayCreate && !std::filesystem::exists(store, ignored)) {
     throw QbError(kErrFileNotFound, store.string() + " does not exist: the board has stored no ads yet");
   }
-  return Database::Open(store.string(), store.string());
+  return Database::Open(StoreLocation{store.string(), {}, {}, store.string()});
 }
 
 Site UnreadSite(const Invocation& inv) {

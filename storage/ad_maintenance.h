@@ -4,8 +4,9 @@
 // They run on a connection opened by Database::Open, so they wait for other
 // processes' locks as requests do. Reads go in short batches and every change
 // is one short transaction, so the board keeps serving while they run. All
-// but BackupStore work on either store, with the comparison rules of the
-// board's own queries (storage/ad_queries.h).
+// but BackupStore work on every store, with the comparison rules of the
+// board's own queries (storage/statement.h); each store does its own part
+// (storage/store_maintenance.h).
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -73,6 +74,8 @@ StoreStats CollectStats(Database& db, const CivilDate& today, int days);
 // columns and key (on PostgreSQL their types too), and rows the board would mishandle (an Expire that is
 // not a date is never purged). Empty when all is well.
 std::vector<std::string> CheckStore(Database& db);
+// What CheckStore looks at on this store ("schema and expiry dates"...).
+std::string CheckCovers(Database& db);
 // Ads whose Category none of `names` matches as a category page matches it:
 // no category page lists them.
 long long CountUnlisted(Database& db, const std::vector<std::string>& names);

@@ -9,9 +9,7 @@
 // Every failure raises QbError, numbered alike on both stores for the same
 // kind of failure (storage/store_failure.h: 3014 cannot open or reach the
 // store, 3008 cannot write it, 3005 locked or busy too long).
-// Closing an object twice raises kErrObjectClosed; the request's database
-// slots (database_slots.h) raise kErrObjectNotSet for an empty slot. The
-// application error routine relies on both to choose its error page.
+// Closing an object twice raises kErrObjectClosed.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -24,13 +22,14 @@
 #include <variant>
 
 #include "storage/kept_store.h"
-#include "storage/store_sql.h"
+#include "storage/statement.h"
 
 namespace qb {
 
 class QbError;
 class Recordset;
 class QueryDef;
+class StoreMaintenance;
 
 // Whether `error` says that the store cannot be written here: its file or
 // its directory is read-only to this process, or the database server
@@ -49,11 +48,13 @@ struct ServerWaits {
 
 // Where a site keeps its ads: the SQLite file at `file`, unless `server`
 // holds a PostgreSQL connection string (libpq's key=value or URI form),
-// waited on as `waits` says.
+// waited on as `waits` says. `fileName` names the file in error
+// descriptions (never the full server path, unless the caller says so).
 struct StoreLocation {
   std::string file;
-  std::string server;
+  std::string server = {};
   ServerWaits waits = {};
+  std::string fileName = "qb.db";
 };
 
 // A value bound to a numbered parameter by Database::RunStatement and
@@ -66,40 +67,37 @@ using SqlRow = std::span<const std::optional<std::string_view>>;
 
 class Database {
  public:
-  // Opens (and on first use creates) the store at `where`. With `kept`, the
+  // Opens (and on first use creates) the store at `where`, in whichever kind
+  // of store it names (storage/store_choice.cpp). With `kept`, the
   // connection that a resident process keeps between requests is used when
   // it is still good, and is given back to `kept` when this database closes.
   static std::unique_ptr<Database> Open(const StoreLocation& where, KeptStore* kept = nullptr);
-  // The SQLite store file at `path`; `displayName` names it in error
-  // descriptions (never the full server path).
-  static std::unique_ptr<Database> Open(const std::string& path, const std::string& displayName = "qb.db",
-                                        KeptStore* kept = nullptr);
   virtual ~Database() = default;
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
-
-  virtual StoreKind Kind() const = 0;
 
   // Opens table `name` (matched without regard to case, only "QB" exists) as
   // a recordset for AddNew/Update.
   virtual std::unique_ptr<Recordset> OpenTable(std::string_view name) = 0;
 
-  // A temporary (unsaved) query, in this store's text of `sql`. Parameters
-  // are written ":pName".
-  std::unique_ptr<QueryDef> CreateQueryDef(const StoreSql& sql) { return CreateQueryDef(sql.For(Kind())); }
-  // A query written in this store's own SQL.
-  virtual std::unique_ptr<QueryDef> CreateQueryDef(std::string_view sql) = 0;
+  // A temporary (unsaved) query: one of the handlers' statements, whose
+  // parameters are named as storage/statement.h says.
+  virtual std::unique_ptr<QueryDef> CreateQueryDef(Statement statement) = 0;
 
-  // Runs this store's text of `sql`, whose parameters are numbered from 1
-  // (SQLite ?1, PostgreSQL $1), with `values` (text binds as text on SQLite,
-  // as bytea on PostgreSQL unless the statement casts it); gives the first
-  // column of its first row as a number, or 0 when it returns no row.
-  virtual std::int64_t RunStatement(const StoreSql& sql, std::span<const SqlValue> values) = 0;
-  // Runs this store's text of `sql` with `values` bound as RunStatement
-  // binds them, and calls `row` for each row it returns, in order. The
-  // statement has ended (and holds no lock) before the first call.
-  virtual void ForEachRow(const StoreSql& sql, std::span<const SqlValue> values,
+  // Runs `statement`, whose parameters are numbered from 1, with `values`
+  // (text binds as text on SQLite, as bytea on PostgreSQL unless the
+  // statement casts it); gives the first column of its first row as a
+  // number, or 0 when it returns no row.
+  virtual std::int64_t RunStatement(Statement statement, std::span<const SqlValue> values) = 0;
+  // Runs `statement` with `values` bound as RunStatement binds them, and
+  // calls `row` for each row it returns, in order. The statement has ended
+  // (and holds no lock) before the first call.
+  virtual void ForEachRow(Statement statement, std::span<const SqlValue> values,
                           const std::function<void(SqlRow)>& row) = 0;
+
+  // The operator's tool's access to this store (storage/store_maintenance.h),
+  // valid while this database is.
+  virtual std::unique_ptr<StoreMaintenance> Maintenance() = 0;
 
   // The store's write lock, taken at once (waiting for other requests as
   // every write does) and held until CommitWrite; see WriteTransaction.

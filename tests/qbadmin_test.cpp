@@ -121,6 +121,11 @@ const Row kRows[] = {
     {"check", "", 0, "ok       PostgreSQL: schema and expiry dates\nAll is well.\n", "", kIds, "1,2,3,4", "",
      Store::kPostgres},
     {"check", "", 1,
+     "PROBLEM  PostgreSQL: schema: column expire of table qb should be date, is text\n"
+     "PROBLEM  PostgreSQL: schema: id is not the table's bigint identity primary key\n",
+     "", kIds, "1,2,3,4", "ALTER TABLE qb ALTER expire TYPE text; ALTER TABLE qb ALTER id DROP IDENTITY",
+     Store::kPostgres},
+    {"check", "", 1,
      " (ad 2) has a password with lower-case letters, which no one can type (the board upper-cases what "
      "is typed); qbadmin password ID sets a new one\n1 problem.\n",
      "", kIds, "1,2,3,4", "UPDATE qb SET password = 'Pw2' WHERE id = 2"},

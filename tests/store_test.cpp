@@ -13,10 +13,12 @@
 
 #include "gateway/qb_error.h"
 #include "postdata/database_slots.h"
-#include "storage/ad_queries.h"
 #include "storage/ad_record.h"
 #include "storage/database.h"
+#include "storage/postgres/pg_database.h"
+#include "storage/postgres/pg_statements.h"
 #include "storage/sqlite/sqlite_database.h"
+#include "storage/sqlite/sqlite_statements.h"
 #include "storage/sqlite/write_turn.h"
 #include "storage/write_transaction.h"
 #include "support/harness.h"
@@ -28,7 +30,7 @@ using qbtest::Raised;
 using qbtest::Site;
 using qbtest::Store;
 using Texts = std::vector<std::string>;
-using namespace queries;
+using enum Statement;
 
 std::int64_t AddAd(const Site& site, Database& db, const std::vector<std::pair<std::string, std::string>>& fields) {
   auto table = db.OpenTable("QB");
@@ -38,10 +40,15 @@ std::int64_t AddAd(const Site& site, Database& db, const std::vector<std::pair<s
   return std::stoll(site.Query("SELECT max(ID) FROM QB"));
 }
 
-// `field` of every row `sql` gives with its one parameter (if any) bound.
-Texts Rows(Database& db, const StoreSql& sql, std::string_view param = {}, std::string_view value = {},
+// A query in the store's own SQL: `sqlite` or `postgres`.
+std::unique_ptr<QueryDef> OwnQuery(Database& db, std::string_view sqlite, std::string_view postgres) {
+  if (auto* lite = dynamic_cast<SqliteDatabase*>(&db)) return lite->CreateQueryDef(sqlite);
+  return dynamic_cast<PgDatabase&>(db).CreateQueryDef(postgres);
+}
+
+// `field` of every row `query` gives with its one parameter (if any) bound.
+Texts Rows(std::unique_ptr<QueryDef> query, std::string_view param = {}, std::string_view value = {},
            std::string_view field = "ID") {
-  auto query = db.CreateQueryDef(sql);
   if (!param.empty()) query->SetParameter(param, value);
   Texts rows;
   for (auto rs = query->OpenRecordset(); !rs->Eof(); rs->MoveNext()) rows.emplace_back(rs->Field(field));
@@ -59,19 +66,19 @@ TEST(Store, OpensNewEmptyAndOutsideStoresAndUpgradesOnlyOldOnes) {
     Site site;
     if (start == std::string("empty")) site.Write("qb.db", "");
     if (start == std::string("outside")) site.Seed(qbtest::Ad{});
-    auto db = Database::Open(site.Path("qb.db"));
+    auto db = Database::Open({site.Path("qb.db")});
     const std::string current = "3 QB_Category QB_Expire QB_SellerName QbGuess_Ad QbGuess_At QbPlace_Addr QbPlace_At\n";
     EXPECT_EQ(Schema(site), current) << start;
-    EXPECT_EQ(Rows(*db, kSellerAds, "pName", "ann lee").size(), start == std::string("outside") ? 1u : 0u);
+    EXPECT_EQ(Rows(db->CreateQueryDef(kSellerAds), "pName", "ann lee").size(), start[0] == 'o' ? 1u : 0u);
     db->Close();
     site.Query("DROP INDEX QB_Expire");
-    Database::Open(site.Path("qb.db"));  // a current store is only read
+    Database::Open({site.Path("qb.db")});  // a current store is only read
     EXPECT_EQ(Schema(site), "3 QB_Category QB_SellerName QbGuess_Ad QbGuess_At QbPlace_Addr QbPlace_At\n");
     // A store of the first version: the plain-name index gives way.
     site.Query("PRAGMA user_version = 1; DROP TABLE QbGuess; DROP TABLE QbPlace; DROP INDEX QB_SellerName; "
                "CREATE INDEX QB_Name ON QB(Name)");
     EXPECT_EQ(Schema(site), "1 QB_Category QB_Name\n");
-    Database::Open(site.Path("qb.db"));
+    Database::Open({site.Path("qb.db")});
     EXPECT_EQ(Schema(site), current);
   }
 }
@@ -99,10 +106,11 @@ INSTANTIATE_TEST_SUITE_P(Stores, OnEachStore, testing::Values(Store::kSqlite, St
 // through an index only. A LIKE uses its index only for some values; a
 // PostgreSQL plan is asked for with table scans ruled out where an index
 // serves, as its planner scans tables this small anyway.
-std::string PlanProblem(const Site& site, Database& db, const StoreSql& sql, const char* value) {
+std::string PlanProblem(const Site& site, Database& db, Statement statement, const char* value) {
   std::string plan;
-  if (db.Kind() == StoreKind::kPostgres) {
-    std::string text(sql.postgres);
+  auto* lite = dynamic_cast<SqliteDatabase*>(&db);
+  if (lite == nullptr) {
+    std::string text(PgText(statement));
     for (std::size_t at; (at = text.find(":p")) != std::string::npos;) {
       const std::size_t end = text.find_first_of(" ,)", at);
       text.replace(at, end - at, "'" + std::string(value) + "'::bytea");
@@ -111,8 +119,8 @@ std::string PlanProblem(const Site& site, Database& db, const StoreSql& sql, con
     return plan.find("Seq Scan") == std::string::npos && plan.find("Index") != std::string::npos ? "" : plan;
   }
   sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(SqliteHandle(db), ("EXPLAIN QUERY PLAN " + std::string(sql.sqlite)).c_str(), -1, &stmt,
-                         nullptr) != 0)
+  const std::string explain = "EXPLAIN QUERY PLAN " + std::string(SqliteText(statement));
+  if (sqlite3_prepare_v2(lite->Handle(), explain.c_str(), -1, &stmt, nullptr) != 0)
     return "not prepared";
   for (int i = 1; i <= sqlite3_bind_parameter_count(stmt); ++i) sqlite3_bind_text(stmt, i, value, -1, SQLITE_STATIC);
   while (sqlite3_step(stmt) == SQLITE_ROW) plan += reinterpret_cast<const char*>(sqlite3_column_text(stmt, 3));
@@ -126,18 +134,19 @@ TEST_P(OnEachStore, QueriesCompareAsTheBoardDoesAndUseAnIndex) {
   for (const char* name : {"Ann Lee", "ANN LEE", "Ann Leef"}) AddAd(*site, *db, {{"Name", name}});
   for (const char* c : {"Cars", "cars & trucks", "100% Wool", "100 kg Wool", "A_B", "AxB"}) AddAd(*site, *db, {{"Category", c}});
   for (const char* e : {"2025-12-31", "2026-01-01", "2026-09-30", "2026-10-01"}) AddAd(*site, *db, {{"Expire", e}});
-  const std::tuple<StoreSql, const char*, const char*, Texts> selects[] = {
+  const std::tuple<Statement, const char*, const char*, Texts> selects[] = {
       {kSellerAds, "pName", "ann lee", {"1", "2"}}, {kListCategory, "pCat", "CARS", {"4"}},
       {kListCategory, "pCat", "cars%", {"4", "5"}},   {kListCategory, "pCat", "100% wool", {"6", "7"}},
       {kListCategory, "pCat", "a_b", {"8", "9"}},     {kAdById, "pName", "12", {"12"}},
       {kAdByIdForEdit, "pItem", "007", {"7"}},        {kAnyExpired, "pName", "12/31/2025", {}},
       {kAnyExpired, "pName", "1/1/2026", {"10"}},      {kAnyExpired, "pName", "13/1/2026", {}}};
-  for (const auto& [sql, param, value, ids] : selects) EXPECT_EQ(Rows(*db, sql, param, value), ids) << sql.sqlite << value;
-  const StoreSql hidden{"SELECT ':a' AS \"x:b\" FROM QB WHERE ID = QbId(:pName) -- :c",
-                        "SELECT ':a' AS \"x:b\" FROM qb WHERE id = qb_id(:pName) -- :c"};
-  EXPECT_EQ(Rows(*db, hidden, "pName", "12", "x:b"), Texts{":a"});  // no parameter in quotes or comments
+  for (const auto& [sql, param, value, ids] : selects)
+    EXPECT_EQ(Rows(db->CreateQueryDef(sql), param, value), ids) << int(sql) << value;
+  auto hidden = OwnQuery(*db, "SELECT ':a' AS \"x:b\" FROM QB WHERE ID = QbId(:pName) -- :c",
+                         "SELECT ':a' AS \"x:b\" FROM qb WHERE id = qb_id(:pName) -- :c");
+  EXPECT_EQ(Rows(std::move(hidden), "pName", "12", "x:b"), Texts{":a"});  // no parameter in quotes or comments
   for (const char* bad : {"", "abc", "12abc", "-1", " 12", "12 ", "12.0", "+12", "99999999999999999999"})
-    EXPECT_EQ(Rows(*db, kAdById, "pName", bad), Texts{}) << bad;
+    EXPECT_EQ(Rows(db->CreateQueryDef(kAdById), "pName", bad), Texts{}) << bad;
   for (const auto& [sql, value, count] : {std::tuple{kDeleteAd, "twelve", 0}, {kDeleteAd, "12", 1}, {kPurgeExpired, "10/1/2026", 2}}) {
     auto query = db->CreateQueryDef(sql);
     query->SetParameter("pName", value);
@@ -147,7 +156,7 @@ TEST_P(OnEachStore, QueriesCompareAsTheBoardDoesAndUseAnIndex) {
   EXPECT_EQ(AddAd(*site, *db, {{"Item", "Desk"}}), 14);  // IDs are never reused
   for (const auto& [sql, value] : {std::pair{kListCategory, "Cars"}, {kAnyExpired, "1/1/2026"}, {kPurgeExpired, "1/1/2026"},
                                    {kSellerAds, "Ann"}, {kAdByIdForEdit, "12"}, {kAdById, "12"}, {kDeleteAd, "12"}})
-    EXPECT_EQ(PlanProblem(*site, *db, sql, value), "") << sql.sqlite;
+    EXPECT_EQ(PlanProblem(*site, *db, sql, value), "") << int(sql);
 }
 
 TEST_P(OnEachStore, RecordsetsAndTheirClosingRules) {
@@ -160,7 +169,7 @@ TEST_P(OnEachStore, RecordsetsAndTheirClosingRules) {
       {[&] { db->OpenTable("Ads"); }, kErrItemNotFound},       {[&] { table->Update(); }, kErrInvalidArgument},
       {[&] { table->SetField("Item", "x"); }, kErrInvalidArgument}, {[&] { sellers->Execute(); }, kErrInvalidArgument},
       {[&] { sellers->SetParameter("pItem", "x"); }, kErrItemNotFound},
-      {[&] { db->CreateQueryDef("SELECT * FROM Ads")->OpenRecordset(); }, 3001},
+      {[&] { OwnQuery(*db, "SELECT * FROM Ads", "SELECT * FROM Ads")->OpenRecordset(); }, 3001},
       {[&] { db->Reopen(); }, kErrInvalidArgument}};
   for (const auto& [f, number] : refused) EXPECT_EQ(Raised(f).first, number);
   table->AddNew();
@@ -181,7 +190,7 @@ TEST_P(OnEachStore, RecordsetsAndTheirClosingRules) {
   EXPECT_EQ(ads->Field(name), "7");
   EXPECT_EQ(ads->Field("Expire"), "1999-12-31");
   EXPECT_TRUE(ads->FieldIsNull("DESC"));
-  EXPECT_EQ(Raised([&] { db->CreateQueryDef("SELECT Item FROM QB")->OpenRecordset()->Edit(); }).first,
+  EXPECT_EQ(Raised([&] { OwnQuery(*db, "SELECT Item FROM QB", "SELECT Item FROM QB")->OpenRecordset()->Edit(); }).first,
             kErrItemNotFound);  // an edit must know its ad
   ads->Edit();
   ads->SetField("Item", "dropped");  // an edit begun again starts afresh
@@ -190,8 +199,8 @@ TEST_P(OnEachStore, RecordsetsAndTheirClosingRules) {
   ads->Update();  // the read ends before the write
   EXPECT_EQ(ads->Field("price"), "8");
   EXPECT_EQ(Raised([&] { ads->MoveNext(); }).first, kErrInvalidArgument);
-  EXPECT_EQ(Rows(*db, kShowAll, {}, {}, "Price"), (Texts{"", "8"}));
-  EXPECT_EQ(Rows(*db, kShowAll, {}, {}, "Item"), (Texts{"", ""}));
+  EXPECT_EQ(Rows(db->CreateQueryDef(kShowAll), {}, {}, "Price"), (Texts{"", "8"}));
+  EXPECT_EQ(Rows(db->CreateQueryDef(kShowAll), {}, {}, "Item"), (Texts{"", ""}));
   auto rs = sellers->OpenRecordset();
   sellers->SetParameter("pName", "Bob");
   EXPECT_EQ(Raised([&] { rs->Field("ID"); }).first, kErrObjectClosed);
@@ -206,7 +215,7 @@ TEST_P(OnEachStore, RecordsetsAndTheirClosingRules) {
   closedTable->AddNew();
   closedTable->Close();
   EXPECT_EQ(Raised([&] { closedTable->Update(); }).first, kErrObjectClosed);
-  EXPECT_EQ(Rows(*again, kShowAll), Texts{"2"});
+  EXPECT_EQ(Rows(again->CreateQueryDef(kShowAll)), Texts{"2"});
   DatabaseSlots slots;
   slots.database = std::move(again);
   slots.queryDef = slots.database->CreateQueryDef(kShowAll);
@@ -262,7 +271,7 @@ TEST_P(OnEachStore, SixteenProcessesPlacingAdsOnANewStoreLoseNoneAndPassNoLimit)
 // done, here by dying with its turn held.
 TEST(Store, WritersQueueAndADeadOneHoldsUpNoOne) {
   Site site;
-  const auto db = Database::Open(site.Path("qb.db"));  // the store is made before the queue fills
+  const auto db = Database::Open({site.Path("qb.db")});  // the store is made before the queue fills
   const std::string lock = site.Path("qb.db.lock");
   const auto later = [] { return std::chrono::steady_clock::now() + std::chrono::seconds(10); };
   int taken[2], die[2];

@@ -20,6 +20,7 @@
 #include <optional>
 #include <thread>
 
+#include "storage/postgres/pg_kept.h"
 #include "support/harness.h"
 
 namespace qbtest {
@@ -190,9 +191,9 @@ const auto kTableLocked = [](const Site& s) {
 // The backend of the resident process's kept connection stops (SIGSTOP)
 // for 10 s.
 const auto kBackendStopped = [](const Site& s) {
-  PGconn* conn = s.Resident().TakeServer(s.Server());
+  PGconn* conn = s.Resident().Use<qb::PgKept>().Take(s.Server());
   const int backend = PQbackendPID(conn);
-  s.Resident().KeepServer(conn, s.Server());
+  s.Resident().Use<qb::PgKept>().Keep(conn, s.Server());
   ASSERT_EQ(::kill(backend, SIGSTOP), 0);
   Later(10, [backend] { ::kill(backend, SIGCONT); });
 };

@@ -17,9 +17,11 @@
 #include "storage/ad_record.h"
 #include "storage/pending_change.h"
 #include "storage/postgres/pg_error.h"
+#include "storage/postgres/pg_kept.h"
 #include "storage/postgres/pg_link.h"
 #include "storage/store_failure.h"
 #include "storage/postgres/pg_schema.h"
+#include "storage/postgres/pg_statements.h"
 
 // In the static program, OpenSSL's probe of the CPU waits for the first
 // connection (gateway/static/openssl_cpu_setup.c); elsewhere it is absent.
@@ -226,16 +228,21 @@ void PgDatabase::Release(PGconn* conn) noexcept {
     } catch (...) {
     }
   }
-  if (keptStore_ != nullptr) {
-    keptStore_->KeepServer(conn, server_);
+  if (PgKept* kept = keptStore_ != nullptr ? keptStore_->Find<PgKept>() : nullptr) {
+    kept->Keep(conn, server_);
   } else {
     PQfinish(conn);
   }
 }
 
+std::unique_ptr<Database> OpenPgStore(const StoreLocation& where, KeptStore* kept) {
+  if (where.server.empty()) return nullptr;
+  return PgDatabase::Open(where.server, where.waits, kept);
+}
+
 std::unique_ptr<PgDatabase> PgDatabase::Open(const std::string& server, const ServerWaits& waits, KeptStore* kept) {
   const std::string context = "The ad store in PostgreSQL could not be opened";
-  if (PGconn* conn = kept != nullptr ? kept->TakeServer(server) : nullptr) {
+  if (PGconn* conn = kept != nullptr ? kept->Use<PgKept>().Take(server) : nullptr) {
     // The check of the schema is the connection's first use: a server that
     // restarted since the last request fails it, and is connected to afresh;
     // one that stopped answering has had all the time a request may wait.
@@ -245,7 +252,7 @@ std::unique_ptr<PgDatabase> PgDatabase::Open(const std::string& server, const Se
       return std::unique_ptr<PgDatabase>(new PgDatabase(conn, server, waits, kept));
     } catch (const QbError&) {
       if (PQstatus(conn) != CONNECTION_BAD) {
-        kept->KeepServer(conn, server);
+        kept->Use<PgKept>().Keep(conn, server);
         throw;
       }
       PQfinish(conn);
@@ -326,14 +333,27 @@ PgParams BindValues(std::span<const SqlValue> values) {
 
 }  // namespace
 
-std::int64_t PgDatabase::RunStatement(const StoreSql& sql, std::span<const SqlValue> values) {
-  const auto result = session_->Run(std::string(sql.postgres), BindValues(values), "Running a statement");
+std::unique_ptr<QueryDef> PgDatabase::CreateQueryDef(Statement statement) {
+  return CreateQueryDef(PgText(statement));
+}
+
+std::int64_t PgDatabase::RunStatement(Statement statement, std::span<const SqlValue> values) {
+  return RunSql(PgText(statement), values);
+}
+
+void PgDatabase::ForEachRow(Statement statement, std::span<const SqlValue> values,
+                            const std::function<void(SqlRow)>& row) {
+  ForEachRowOfSql(PgText(statement), values, row);
+}
+
+std::int64_t PgDatabase::RunSql(std::string_view sql, std::span<const SqlValue> values) {
+  const auto result = session_->Run(std::string(sql), BindValues(values), "Running a statement");
   return result->Rows() > 0 && result->Columns() > 0 ? result->Number(0, 0) : 0;
 }
 
-void PgDatabase::ForEachRow(const StoreSql& sql, std::span<const SqlValue> values,
-                            const std::function<void(SqlRow)>& row) {
-  const auto result = session_->Run(std::string(sql.postgres), BindValues(values), "Running a statement");
+void PgDatabase::ForEachRowOfSql(std::string_view sql, std::span<const SqlValue> values,
+                                 const std::function<void(SqlRow)>& row) {
+  const auto result = session_->Run(std::string(sql), BindValues(values), "Running a statement");
   std::vector<std::optional<std::string_view>> views(static_cast<std::size_t>(result->Columns()));
   for (int r = 0; r < result->Rows(); ++r) {
     for (int c = 0; c < result->Columns(); ++c) {

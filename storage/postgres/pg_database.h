@@ -34,13 +34,19 @@ class PgDatabase final : public Database {
   static std::unique_ptr<PgDatabase> Open(const std::string& server, const ServerWaits& waits, KeptStore* kept);
   ~PgDatabase() override;
 
-  StoreKind Kind() const override { return StoreKind::kPostgres; }
   std::unique_ptr<Recordset> OpenTable(std::string_view name) override;
-  using Database::CreateQueryDef;
-  std::unique_ptr<QueryDef> CreateQueryDef(std::string_view sql) override;
-  std::int64_t RunStatement(const StoreSql& sql, std::span<const SqlValue> values) override;
-  void ForEachRow(const StoreSql& sql, std::span<const SqlValue> values,
+  std::unique_ptr<QueryDef> CreateQueryDef(Statement statement) override;
+  std::int64_t RunStatement(Statement statement, std::span<const SqlValue> values) override;
+  void ForEachRow(Statement statement, std::span<const SqlValue> values,
                   const std::function<void(SqlRow)>& row) override;
+  std::unique_ptr<StoreMaintenance> Maintenance() override;
+  // A query in PostgreSQL's own SQL, parameters written ":pName".
+  std::unique_ptr<QueryDef> CreateQueryDef(std::string_view sql);
+  // RunStatement and ForEachRow for a statement in PostgreSQL's own SQL,
+  // its parameters $1, $2...
+  std::int64_t RunSql(std::string_view sql, std::span<const SqlValue> values);
+  void ForEachRowOfSql(std::string_view sql, std::span<const SqlValue> values, const std::function<void(SqlRow)>& row);
+
   void BeginWrite() override;
   void CommitWrite() override;
   void RollbackWrite() noexcept override;
@@ -114,5 +120,9 @@ class PgRecordset final : public Recordset {
   std::vector<std::pair<int, std::string>> updated_;
   std::int64_t editId_ = 0;
 };
+
+// The PostgreSQL store at `where.server` when a server is given; null
+// otherwise (storage/store_choice.cpp).
+std::unique_ptr<Database> OpenPgStore(const StoreLocation& where, KeptStore* kept);
 
 }  // namespace qb

@@ -1,7 +1,7 @@
 #pragma once
 // The ad store's schema in PostgreSQL: table qb, its indexes, the tables of
 // wrong passwords and of ads placed, and the functions that carry the ad
-// record's comparison rules (storage/ad_queries.h), in the first schema of
+// record's comparison rules (storage/statement.h), in the first schema of
 // the connection's search path.
 #include <string>
 

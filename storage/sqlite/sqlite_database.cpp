@@ -17,6 +17,7 @@
 #include "storage/pending_change.h"
 #include "storage/sqlite/sqlite_schema.h"
 #include "storage/sqlite/sqlite_helpers.h"
+#include "storage/sqlite/sqlite_statements.h"
 #include "storage/sqlite/write_turn.h"
 
 namespace qb {
@@ -183,16 +184,18 @@ class Connection {
 // A prepared statement shared by a QueryDef and the recordsets it opened;
 // finalized when the last of them lets go. Each run (reset) gets a number so
 // that a recordset notices when its query was run again under it.
-class Statement {
+class PreparedQuery {
  public:
   // With `kept`, the statement goes back to it for reuse when released.
-  Statement(std::shared_ptr<Connection> conn, StmtHandle stmt, KeptStore* kept = nullptr, std::string_view sql = {})
+  PreparedQuery(std::shared_ptr<Connection> conn, StmtHandle stmt, KeptStore* kept = nullptr, std::string_view sql = {})
       : conn_(std::move(conn)), stmt_(std::move(stmt)), kept_(kept), sql_(kept != nullptr ? sql : "") {}
-  ~Statement() {
-    if (kept_ != nullptr) kept_->KeepStatement(std::move(sql_), stmt_.release());
+  ~PreparedQuery() {
+    if (SqliteKept* kept = kept_ != nullptr ? kept_->Find<SqliteKept>() : nullptr) {
+      kept->KeepStatement(std::move(sql_), stmt_.release());
+    }
   }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
+  PreparedQuery(const PreparedQuery&) = delete;
+  PreparedQuery& operator=(const PreparedQuery&) = delete;
 
   sqlite3_stmt* Get() const { return stmt_.get(); }
   Connection& Conn() const { return *conn_; }
@@ -245,7 +248,7 @@ std::string QuotedColumn(int column) {
 // ---------------------------------------------------------------- Database
 
 SqliteDatabase::SqliteDatabase(sqlite3* db, std::string path, std::string displayName, KeptStore* kept,
-                   KeptStore::FileIdentity file)
+                   SqliteKept::FileIdentity file)
     : db_(db), conn_(std::make_shared<Connection>(db, path, displayName)), path_(std::move(path)),
       displayName_(std::move(displayName)), keptStore_(kept), file_(file) {
   // The handler's state lives in this Database's connection object; a
@@ -263,18 +266,23 @@ SqliteDatabase::~SqliteDatabase() {
 }
 
 void SqliteDatabase::Release(sqlite3* handle) noexcept {
-  if (keptStore_ != nullptr) {
-    keptStore_->Keep(handle, path_, file_);
+  if (SqliteKept* kept = keptStore_ != nullptr ? keptStore_->Find<SqliteKept>() : nullptr) {
+    kept->Keep(handle, path_, file_);
   } else {
     sqlite3_close_v2(handle);
   }
 }
 
-std::unique_ptr<SqliteDatabase> SqliteDatabase::Open(const std::string& path, const std::string& displayName, KeptStore* kept) {
+std::unique_ptr<Database> OpenSqliteStore(const StoreLocation& where, KeptStore* kept) {
+  return SqliteDatabase::Open(where.file, where.fileName, kept);
+}
+
+std::unique_ptr<SqliteDatabase> SqliteDatabase::Open(const std::string& path, const std::string& displayName,
+                                                     KeptStore* kept) {
   const std::string context = "The ad store " + displayName + " could not be opened";
-  KeptStore::FileIdentity file;
+  SqliteKept::FileIdentity file;
   if (kept != nullptr) {
-    if (sqlite3* handle = kept->Take(path, file)) {
+    if (sqlite3* handle = kept->Use<SqliteKept>().Take(path, file)) {
       std::unique_ptr<SqliteDatabase> db(new SqliteDatabase(handle, path, displayName, kept, file));
       // Another program may have put an older store in its place.
       schema::EnsureCurrent(handle, context);
@@ -310,15 +318,11 @@ std::unique_ptr<Recordset> SqliteDatabase::OpenTable(std::string_view name) {
 
 std::unique_ptr<QueryDef> SqliteDatabase::CreateQueryDef(std::string_view sql) {
   sqlite3* db = conn_->Use();
-  StmtHandle stmt(keptStore_ != nullptr ? keptStore_->TakeStatement(db, sql) : nullptr);
+  SqliteKept* kept = keptStore_ != nullptr ? keptStore_->Find<SqliteKept>() : nullptr;
+  StmtHandle stmt(kept != nullptr ? kept->TakeStatement(db, sql) : nullptr);
   if (stmt == nullptr) stmt = PrepareStatement(db, sql, conn_->Context("Preparing a query"));
-  return std::unique_ptr<QueryDef>(new SqliteQueryDef(std::make_shared<Statement>(conn_, std::move(stmt), keptStore_, sql)));
-}
-
-sqlite3* SqliteHandle(Database& db) {
-  auto* sqlite = dynamic_cast<SqliteDatabase*>(&db);
-  if (sqlite == nullptr) throw QbError(kErrInvalidArgument, "This works only on a SQLite store (qb.db)");
-  return sqlite->Handle();
+  return std::unique_ptr<QueryDef>(
+      new SqliteQueryDef(std::make_shared<PreparedQuery>(conn_, std::move(stmt), keptStore_, sql)));
 }
 
 namespace {
@@ -343,9 +347,22 @@ int BindValues(sqlite3_stmt* stmt, std::span<const SqlValue> values) {
 
 }  // namespace
 
-std::int64_t SqliteDatabase::RunStatement(const StoreSql& sql, std::span<const SqlValue> values) {
+std::unique_ptr<QueryDef> SqliteDatabase::CreateQueryDef(Statement statement) {
+  return CreateQueryDef(SqliteText(statement));
+}
+
+std::int64_t SqliteDatabase::RunStatement(Statement statement, std::span<const SqlValue> values) {
+  return RunSql(SqliteText(statement), values);
+}
+
+void SqliteDatabase::ForEachRow(Statement statement, std::span<const SqlValue> values,
+                                const std::function<void(SqlRow)>& row) {
+  ForEachRowOfSql(SqliteText(statement), values, row);
+}
+
+std::int64_t SqliteDatabase::RunSql(std::string_view sql, std::span<const SqlValue> values) {
   sqlite3* db = conn_->Use();
-  const StmtHandle stmt = PrepareStatement(db, sql.sqlite, conn_->Context("Running a statement"));
+  const StmtHandle stmt = PrepareStatement(db, sql, conn_->Context("Running a statement"));
   int rc = BindValues(stmt.get(), values);
   if (rc == SQLITE_OK) rc = conn_->Step(stmt.get());
   if (rc == SQLITE_ROW) return sqlite3_column_int64(stmt.get(), 0);
@@ -353,10 +370,10 @@ std::int64_t SqliteDatabase::RunStatement(const StoreSql& sql, std::span<const S
   return 0;
 }
 
-void SqliteDatabase::ForEachRow(const StoreSql& sql, std::span<const SqlValue> values,
-                                const std::function<void(SqlRow)>& row) {
+void SqliteDatabase::ForEachRowOfSql(std::string_view sql, std::span<const SqlValue> values,
+                                     const std::function<void(SqlRow)>& row) {
   sqlite3* db = conn_->Use();
-  const StmtHandle stmt = PrepareStatement(db, sql.sqlite, conn_->Context("Running a statement"));
+  const StmtHandle stmt = PrepareStatement(db, sql, conn_->Context("Running a statement"));
   int rc = BindValues(stmt.get(), values);
   // The rows are copied out first, so that no read is open while the caller works.
   std::vector<std::vector<std::optional<std::string>>> rows;
@@ -417,18 +434,18 @@ std::unique_ptr<Database> SqliteDatabase::Reopen() {
 
 // ---------------------------------------------------------------- QueryDef
 
-SqliteQueryDef::SqliteQueryDef(std::shared_ptr<Statement> stmt) : stmt_(std::move(stmt)) {}
+SqliteQueryDef::SqliteQueryDef(std::shared_ptr<PreparedQuery> stmt) : stmt_(std::move(stmt)) {}
 
 SqliteQueryDef::~SqliteQueryDef() = default;
 
-Statement& SqliteQueryDef::Use() const {
+PreparedQuery& SqliteQueryDef::Use() const {
   if (!open_) throw QbError(kErrObjectClosed, "The query is already closed");
   stmt_->Conn().Use();
   return *stmt_;
 }
 
 void SqliteQueryDef::SetParameter(std::string_view name, std::string_view value) {
-  Statement& stmt = Use();
+  PreparedQuery& stmt = Use();
   std::string key(1, ':');
   key.append(name);
   const int index = sqlite3_bind_parameter_index(stmt.Get(), key.c_str());
@@ -448,7 +465,7 @@ std::unique_ptr<Recordset> SqliteQueryDef::OpenRecordset() {
 }
 
 int SqliteQueryDef::Run(bool whenFree) {
-  Statement& stmt = Use();
+  PreparedQuery& stmt = Use();
   if (sqlite3_column_count(stmt.Get()) > 0) {
     throw QbError(kErrInvalidArgument, "Execute runs only queries that return no rows; use OpenRecordset");
   }
@@ -481,7 +498,7 @@ void SqliteQueryDef::Close() {
 
 // ---------------------------------------------------------------- Recordset
 
-SqliteRecordset::SqliteRecordset(std::shared_ptr<Statement> stmt)
+SqliteRecordset::SqliteRecordset(std::shared_ptr<PreparedQuery> stmt)
     : conn_(stmt->SharedConn()), stmt_(std::move(stmt)), run_(stmt_->Run()) {}
 
 SqliteRecordset::SqliteRecordset(std::shared_ptr<Connection> conn) : conn_(std::move(conn)) {}

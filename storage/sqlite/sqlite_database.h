@@ -9,31 +9,33 @@
 
 #include "storage/database.h"
 #include "storage/pending_change.h"
+#include "storage/sqlite/sqlite_kept.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
 
 namespace qb {
 
-class Statement;   // shared prepared statement, defined in sqlite_database.cpp
+class PreparedQuery;   // shared prepared statement, defined in sqlite_database.cpp
 class Connection;  // connection state shared with statements, sqlite_database.cpp
 
 class SqliteDatabase final : public Database {
  public:
   // Opens (and on first use creates) the store file at `path`, shared with
   // other processes, with a busy timeout so that concurrent requests wait for
-  // one another instead of failing.
+  // one another instead of failing. `displayName` names it in error
+  // descriptions. With `kept`, the connection a resident process keeps is
+  // used when it is still good, and given back to it when this closes.
   static std::unique_ptr<SqliteDatabase> Open(const std::string& path, const std::string& displayName,
                                               KeptStore* kept);
   ~SqliteDatabase() override;
 
-  StoreKind Kind() const override { return StoreKind::kSqlite; }
   std::unique_ptr<Recordset> OpenTable(std::string_view name) override;
-  using Database::CreateQueryDef;
-  std::unique_ptr<QueryDef> CreateQueryDef(std::string_view sql) override;
-  std::int64_t RunStatement(const StoreSql& sql, std::span<const SqlValue> values) override;
-  void ForEachRow(const StoreSql& sql, std::span<const SqlValue> values,
+  std::unique_ptr<QueryDef> CreateQueryDef(Statement statement) override;
+  std::int64_t RunStatement(Statement statement, std::span<const SqlValue> values) override;
+  void ForEachRow(Statement statement, std::span<const SqlValue> values,
                   const std::function<void(SqlRow)>& row) override;
+  std::unique_ptr<StoreMaintenance> Maintenance() override;
   void BeginWrite() override;
   void CommitWrite() override;
   void RollbackWrite() noexcept override;
@@ -41,11 +43,18 @@ class SqliteDatabase final : public Database {
   void CloseKeepingConnection() override;
   std::unique_ptr<Database> Reopen() override;
 
+  // A query in SQLite's own SQL, parameters written ":pName".
+  std::unique_ptr<QueryDef> CreateQueryDef(std::string_view sql);
+  // RunStatement and ForEachRow for a statement in SQLite's own SQL, its
+  // parameters "?" (numbered in order) or ?1, ?2...
+  std::int64_t RunSql(std::string_view sql, std::span<const SqlValue> values);
+  void ForEachRowOfSql(std::string_view sql, std::span<const SqlValue> values, const std::function<void(SqlRow)>& row);
+
   sqlite3* Handle() const { return db_; }
 
  private:
   SqliteDatabase(sqlite3* db, std::string path, std::string displayName, KeptStore* kept,
-                 KeptStore::FileIdentity file);
+                 SqliteKept::FileIdentity file);
   // Closes SQLite's connection `handle`, or gives it back to kept_.
   void Release(sqlite3* handle) noexcept;
   sqlite3* db_;
@@ -55,12 +64,8 @@ class SqliteDatabase final : public Database {
   std::string displayName_;
   sqlite3* kept_ = nullptr;  // the connection CloseKeepingConnection kept
   KeptStore* keptStore_;     // where the connection goes when closed, or null
-  KeptStore::FileIdentity file_;
+  SqliteKept::FileIdentity file_;
 };
-
-// The SQLite connection of `db`, which must be a SQLite store (the operator's
-// tool and tests reach SQLite directly); raises kErrInvalidArgument otherwise.
-sqlite3* SqliteHandle(Database& db);
 
 class SqliteQueryDef final : public QueryDef {
  public:
@@ -74,10 +79,10 @@ class SqliteQueryDef final : public QueryDef {
 
  private:
   friend class SqliteDatabase;
-  explicit SqliteQueryDef(std::shared_ptr<Statement> stmt);
+  explicit SqliteQueryDef(std::shared_ptr<PreparedQuery> stmt);
   int Run(bool whenFree = false);  // SQLite's result code of one run, the statement left ready
-  Statement& Use() const;  // raises when this or the database is closed
-  std::shared_ptr<Statement> stmt_;  // released by Close
+  PreparedQuery& Use() const;  // raises when this or the database is closed
+  std::shared_ptr<PreparedQuery> stmt_;  // released by Close
   bool open_ = true;
   long long rowsAffected_ = 0;
 };
@@ -98,7 +103,7 @@ class SqliteRecordset final : public Recordset {
  private:
   friend class SqliteDatabase;
   friend class SqliteQueryDef;
-  explicit SqliteRecordset(std::shared_ptr<Statement> stmt);   // query result
+  explicit SqliteRecordset(std::shared_ptr<PreparedQuery> stmt);   // query result
   explicit SqliteRecordset(std::shared_ptr<Connection> conn);  // table
   void Step();
   void RequireOpen() const;
@@ -106,7 +111,7 @@ class SqliteRecordset final : public Recordset {
   void Release() noexcept;
   int Column(std::string_view name) const;  // index of a result column, or -1
   std::shared_ptr<Connection> conn_;
-  std::shared_ptr<Statement> stmt_;  // null for a table recordset
+  std::shared_ptr<PreparedQuery> stmt_;  // null for a table recordset
   std::uint64_t run_ = 0;            // the statement run this result reads
   bool open_ = true;
   bool eof_ = true;
@@ -124,5 +129,9 @@ class SqliteRecordset final : public Recordset {
   static constexpr std::size_t kRecentNames = 16;
   mutable std::vector<std::pair<const char*, int>> recent_;
 };
+
+// The SQLite store at `where.file`, which is every location that no other
+// kind of store claims (storage/store_choice.cpp).
+std::unique_ptr<Database> OpenSqliteStore(const StoreLocation& where, KeptStore* kept);
 
 }  // namespace qb

@@ -13,7 +13,7 @@ namespace qb::schema {
 // An older store is brought up to the current version on first use.
 inline constexpr int kVersion = 3;
 
-// Registers QbId(text) and QbDate(text) (see storage/ad_queries.h) on `db`.
+// Registers QbId(text) and QbDate(text) (see storage/statement.h) on `db`.
 void RegisterFunctions(sqlite3* db, const std::string& context);
 
 // Brings the store at `db` to kVersion: the table (when missing), its

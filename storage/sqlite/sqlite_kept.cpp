@@ -1,6 +1,5 @@
-#include "storage/kept_store.h"
+#include "storage/sqlite/sqlite_kept.h"
 
-#include <libpq-fe.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,26 +8,25 @@
 
 namespace qb {
 
-KeptStore::~KeptStore() {
+SqliteKept::~SqliteKept() {
   Drop();
-  PQfinish(server_);
   for (const auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
 }
 
-KeptStore::FileIdentity KeptStore::Identify(const std::string& path) {
+SqliteKept::FileIdentity SqliteKept::Identify(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return {};
   return {true, st.st_dev, st.st_ino, ::access(path.c_str(), W_OK) == 0};
 }
 
-sqlite3* KeptStore::Take(const std::string& path, FileIdentity& file) {
+sqlite3* SqliteKept::Take(const std::string& path, FileIdentity& file) {
   file = Identify(path);
   if (handle_ != nullptr && (path != path_ || !file.known || !(file == file_))) Drop();
   if (handle_ != nullptr) taken_ = handle_;
   return std::exchange(handle_, nullptr);
 }
 
-void KeptStore::Keep(sqlite3* handle, const std::string& path, const FileIdentity& file) noexcept {
+void SqliteKept::Keep(sqlite3* handle, const std::string& path, const FileIdentity& file) noexcept {
   Drop();
   if (handle == nullptr) return;
   if (handle == taken_) taken_ = nullptr;
@@ -46,7 +44,7 @@ void KeptStore::Keep(sqlite3* handle, const std::string& path, const FileIdentit
   sqlite3_close_v2(handle);
 }
 
-sqlite3_stmt* KeptStore::TakeStatement(sqlite3* handle, std::string_view sql) {
+sqlite3_stmt* SqliteKept::TakeStatement(sqlite3* handle, std::string_view sql) {
   for (auto [at, end] = statements_.equal_range(sql); at != end; ++at) {
     if (sqlite3_db_handle(at->second) == handle) {
       sqlite3_stmt* stmt = at->second;
@@ -57,7 +55,7 @@ sqlite3_stmt* KeptStore::TakeStatement(sqlite3* handle, std::string_view sql) {
   return nullptr;
 }
 
-void KeptStore::KeepStatement(std::string sql, sqlite3_stmt* stmt) noexcept {
+void SqliteKept::KeepStatement(std::string sql, sqlite3_stmt* stmt) noexcept {
   if (stmt == nullptr) return;
   sqlite3* handle = sqlite3_db_handle(stmt);
   sqlite3_reset(stmt);
@@ -72,25 +70,7 @@ void KeptStore::KeepStatement(std::string sql, sqlite3_stmt* stmt) noexcept {
   sqlite3_finalize(stmt);
 }
 
-PGconn* KeptStore::TakeServer(const std::string& server) {
-  if (server_ != nullptr && server != serverString_) PQfinish(std::exchange(server_, nullptr));
-  return std::exchange(server_, nullptr);
-}
-
-void KeptStore::KeepServer(PGconn* conn, const std::string& server) noexcept {
-  if (conn == nullptr) return;
-  if (PQstatus(conn) == CONNECTION_OK && PQtransactionStatus(conn) == PQTRANS_IDLE) {
-    try {
-      serverString_ = server;
-      PQfinish(std::exchange(server_, conn));
-      return;
-    } catch (...) {  // no memory for the string: the connection is closed
-    }
-  }
-  PQfinish(conn);
-}
-
-void KeptStore::FinalizeStatements(sqlite3* handle) noexcept {
+void SqliteKept::FinalizeStatements(sqlite3* handle) noexcept {
   for (auto at = statements_.begin(); at != statements_.end();) {
     if (sqlite3_db_handle(at->second) == handle) {
       sqlite3_finalize(at->second);
@@ -101,7 +81,7 @@ void KeptStore::FinalizeStatements(sqlite3* handle) noexcept {
   }
 }
 
-void KeptStore::Drop() noexcept {
+void SqliteKept::Drop() noexcept {
   if (handle_ == nullptr) return;
   FinalizeStatements(handle_);
   sqlite3_close_v2(std::exchange(handle_, nullptr));
