@@ -37,10 +37,10 @@ struct Case {
   char query[512];
   char body[4096];
   int hasBody;
-  char *envp[kMaxEnv];
+  char* envp[kMaxEnv];
   char envText[kMaxEnv][1200];
-  double *samples;
-  double *cpu;
+  double* samples;
+  double* cpu;
   size_t count;
   size_t outBytes;
 };
@@ -51,13 +51,13 @@ static double NowUs(void) {
   return (double)ts.tv_sec * 1e6 + (double)ts.tv_nsec / 1e3;
 }
 
-static void SetEnv(struct Case *c, int *n, const char *name, const char *value) {
+static void SetEnv(struct Case* c, int* n, const char* name, const char* value) {
   snprintf(c->envText[*n], sizeof c->envText[*n], "%s=%s", name, value);
   c->envp[*n] = c->envText[*n];
   ++*n;
 }
 
-static void BuildEnv(struct Case *c) {
+static void BuildEnv(struct Case* c) {
   int n = 0;
   char length[32];
   SetEnv(c, &n, "PATH", "/usr/bin:/bin");
@@ -82,8 +82,8 @@ static void BuildEnv(struct Case *c) {
   c->envp[n] = NULL;
 }
 
-static int ParseCases(const char *path, struct Case *cases) {
-  FILE *f = fopen(path, "r");
+static int ParseCases(const char* path, struct Case* cases) {
+  FILE* f = fopen(path, "r");
   if (!f) {
     perror(path);
     exit(2);
@@ -97,8 +97,8 @@ static int ParseCases(const char *path, struct Case *cases) {
       fprintf(stderr, "too many cases\n");
       exit(2);
     }
-    char *fields[5] = {0};
-    char *p = line;
+    char* fields[5] = {0};
+    char* p = line;
     for (int i = 0; i < 5; ++i) {
       fields[i] = strsep(&p, "\t");
       if (!fields[i]) {
@@ -106,7 +106,7 @@ static int ParseCases(const char *path, struct Case *cases) {
         exit(2);
       }
     }
-    struct Case *c = &cases[n++];
+    struct Case* c = &cases[n++];
     memset(c, 0, sizeof *c);
     snprintf(c->name, sizeof c->name, "%s", fields[0]);
     snprintf(c->program, sizeof c->program, "%s", fields[1]);
@@ -121,7 +121,7 @@ static int ParseCases(const char *path, struct Case *cases) {
 }
 
 /* One request; returns the bytes written to standard output, or -1. */
-static long RunOnce(struct Case *c, double *elapsedUs, double *cpuUs) {
+static long RunOnce(struct Case* c, double* elapsedUs, double* cpuUs) {
   static char sink[1 << 16];
   int in[2], out[2];
   double start = NowUs();
@@ -131,7 +131,7 @@ static long RunOnce(struct Case *c, double *elapsedUs, double *cpuUs) {
   posix_spawn_file_actions_adddup2(&actions, in[0], 0);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  char *argv[] = {c->program, NULL};
+  char* argv[] = {c->program, NULL};
   pid_t pid;
   int rc = posix_spawn(&pid, c->program, &actions, NULL, argv, c->envp);
   posix_spawn_file_actions_destroy(&actions);
@@ -169,19 +169,19 @@ static long RunOnce(struct Case *c, double *elapsedUs, double *cpuUs) {
   return total;
 }
 
-static int CompareDouble(const void *a, const void *b) {
-  double x = *(const double *)a, y = *(const double *)b;
+static int CompareDouble(const void* a, const void* b) {
+  double x = *(const double*)a, y = *(const double*)b;
   return x < y ? -1 : x > y;
 }
 
-static double Quantile(const double *sorted, size_t n, double q) {
+static double Quantile(const double* sorted, size_t n, double q) {
   double pos = q * (double)(n - 1);
   size_t i = (size_t)pos;
   double frac = pos - (double)i;
   return i + 1 < n ? sorted[i] * (1 - frac) + sorted[i + 1] * frac : sorted[i];
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   if (argc != 4) {
     fprintf(stderr, "usage: cgi_driver ROUNDS ITERS CASEFILE\n");
     return 2;
@@ -209,7 +209,7 @@ int main(int argc, char **argv) {
   }
   for (int r = 0; r < rounds; ++r) {
     for (int i = 0; i < n; ++i) {
-      struct Case *c = &cases[i];
+      struct Case* c = &cases[i];
       for (int k = 0; k < iters; ++k) {
         double us, cpu;
         long bytes = RunOnce(c, &us, &cpu);
@@ -224,7 +224,7 @@ int main(int argc, char **argv) {
     }
   }
   for (int i = 0; i < n; ++i) {
-    struct Case *c = &cases[i];
+    struct Case* c = &cases[i];
     qsort(c->samples, c->count, sizeof(double), CompareDouble);
     qsort(c->cpu, c->count, sizeof(double), CompareDouble);
     double sum = 0, cpuSum = 0;
@@ -232,8 +232,8 @@ int main(int argc, char **argv) {
       sum += c->samples[k];
       cpuSum += c->cpu[k];
     }
-    printf("%s\t%zu\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%zu\t%.1f\t%.1f\n", c->name, c->count,
-           sum / (double)c->count, Quantile(c->samples, c->count, 0.5), Quantile(c->samples, c->count, 0.1),
+    printf("%s\t%zu\t%.1f\t%.1f\t%.1f\t%.1f\t%.1f\t%zu\t%.1f\t%.1f\n", c->name, c->count, sum / (double)c->count,
+           Quantile(c->samples, c->count, 0.5), Quantile(c->samples, c->count, 0.1),
            Quantile(c->samples, c->count, 0.9), c->samples[0], c->outBytes, cpuSum / (double)c->count,
            Quantile(c->cpu, c->count, 0.5));
     free(c->samples);

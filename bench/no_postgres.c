@@ -37,15 +37,15 @@ RETURNS_NOTHING(PQsetnonblocking)
 RETURNS_NOTHING(PQtransactionStatus)
 
 /* A connection that is never made: CONNECTION_BAD, no socket. */
-int PQstatus(const void *conn) {
+int PQstatus(const void* conn) {
   (void)conn;
   return 1;
 }
-int PQsocket(const void *conn) {
+int PQsocket(const void* conn) {
   (void)conn;
   return -1;
 }
-const char *PQerrorMessage(const void *conn) {
+const char* PQerrorMessage(const void* conn) {
   (void)conn;
   return "this bench build has no PostgreSQL client\n";
 }

@@ -26,24 +26,24 @@ enum { kByteaOid = 17, kInt8Oid = 20, kDateOid = 1082, kBinary = 1 };
 static char page[1 << 20];
 static size_t used;
 
-static void Append(const char *text, size_t n) {
+static void Append(const char* text, size_t n) {
   if (used + n > sizeof page) n = sizeof page - used;
   memcpy(page + used, text, n);
   used += n;
 }
 
-static int Fail(PGconn *conn, const char *what) {
+static int Fail(PGconn* conn, const char* what) {
   used = 0;
   Append("Status: 500\n\n", 13);
   Append(what, strlen(what));
-  const char *msg = conn ? PQerrorMessage(conn) : "";
+  const char* msg = conn ? PQerrorMessage(conn) : "";
   Append(msg, strlen(msg));
   ssize_t n = write(1, page, used);
   (void)n;
   return 1;
 }
 
-static int64_t BigEndian(const char *bytes, int length) {
+static int64_t BigEndian(const char* bytes, int length) {
   uint64_t value = 0;
   for (int i = 0; i < length; ++i) value = value << 8 | (unsigned char)bytes[i];
   const int unused = 64 - 8 * length;
@@ -51,7 +51,7 @@ static int64_t BigEndian(const char *bytes, int length) {
 }
 
 /* A binary date (days from 2000-01-01) as YYYY-MM-DD. */
-static int DateText(int64_t days, char *out, size_t size) {
+static int DateText(int64_t days, char* out, size_t size) {
   int64_t z = days + 10957 + 719468; /* days from 0000-03-01 */
   const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
   const int64_t doe = z - era * 146097;
@@ -65,10 +65,10 @@ static int DateText(int64_t days, char *out, size_t size) {
 }
 
 /* The seventh line of the site's qbcgi.cfg, without its line end. */
-static int ReadServer(const char *dir, char *out, size_t size) {
+static int ReadServer(const char* dir, char* out, size_t size) {
   char path[4096 + 16];
   snprintf(path, sizeof path, "%s/qbcgi.cfg", dir);
-  FILE *f = fopen(path, "r");
+  FILE* f = fopen(path, "r");
   if (!f) return 0;
   char line[2048];
   int n = 0, found = 0;
@@ -84,34 +84,37 @@ static int ReadServer(const char *dir, char *out, size_t size) {
   return found;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   (void)argc;
   char dir[4096];
-  const char *slash = strrchr(argv[0], '/');
+  const char* slash = strrchr(argv[0], '/');
   snprintf(dir, sizeof dir, "%.*s", slash ? (int)(slash - argv[0]) : 1, slash ? argv[0] : ".");
   char server[2048];
   if (!ReadServer(dir, server, sizeof server)) return Fail(NULL, "qbcgi.cfg names no PostgreSQL server");
 
   char query[512];
-  const char *q = getenv("QUERY_STRING");
+  const char* q = getenv("QUERY_STRING");
   snprintf(query, sizeof query, "%s", q ? q : "connect:");
-  for (char *p = query; *p; ++p) {
+  for (char* p = query; *p; ++p) {
     if (*p == '+') *p = ' ';
   }
-  char *value = strchr(query, ':');
-  if (value) *value++ = '\0';
-  else value = query + strlen(query);
+  char* value = strchr(query, ':');
+  if (value)
+    *value++ = '\0';
+  else
+    value = query + strlen(query);
 
   /* The texts of the board's PostgreSQL queries (storage/postgres/pg_statements.cpp). */
-  const char *sql = "SELECT 1";
+  const char* sql = "SELECT 1";
   int params = 0, limit = -1;
-  const char *values[2] = {value, ""};
+  const char* values[2] = {value, ""};
   int lengths[2] = {(int)strlen(value), 0};
   const int formats[2] = {kBinary, kBinary};
   const Oid types[2] = {kByteaOid, kByteaOid};
   if (strcmp(query, "list") == 0) {
-    sql = "SELECT * FROM qb WHERE qb_fold(category) ~ qb_like($1) "
-          "AND id > coalesce(qb_id($2), 0) ORDER BY id LIMIT 101";
+    sql =
+        "SELECT * FROM qb WHERE qb_fold(category) ~ qb_like($1) "
+        "AND id > coalesce(qb_id($2), 0) ORDER BY id LIMIT 101";
     params = 2; /* the listing's start is empty: from the first ad */
   } else if (strcmp(query, "all") == 0) {
     sql = "SELECT * FROM qb ORDER BY id LIMIT 101";
@@ -126,9 +129,9 @@ int main(int argc, char **argv) {
     return Fail(NULL, "unknown mode");
   }
 
-  PGconn *conn = PQconnectdb(server);
+  PGconn* conn = PQconnectdb(server);
   if (PQstatus(conn) != CONNECTION_OK) return Fail(conn, "connect: ");
-  PGresult *result = PQexecParams(conn, sql, params, types, values, lengths, formats, kBinary);
+  PGresult* result = PQexecParams(conn, sql, params, types, values, lengths, formats, kBinary);
   if (PQresultStatus(result) != PGRES_TUPLES_OK) return Fail(conn, "query: ");
 
   Append("Content-type: text/html\n\n\r\n", 27);
@@ -136,7 +139,7 @@ int main(int argc, char **argv) {
   for (int r = 0; r < rows && r != limit; ++r) {
     for (int c = 0; c < columns; ++c) {
       if (!PQgetisnull(result, r, c)) {
-        const char *v = PQgetvalue(result, r, c);
+        const char* v = PQgetvalue(result, r, c);
         const int n = PQgetlength(result, r, c);
         const Oid type = PQftype(result, c);
         char text[32];

@@ -20,27 +20,27 @@
 static char page[1 << 20];
 static size_t used;
 
-static void Append(const char *text, size_t n) {
+static void Append(const char* text, size_t n) {
   if (used + n > sizeof page) n = sizeof page - used;
   memcpy(page + used, text, n);
   used += n;
 }
 
-static int Fail(sqlite3 *db, const char *what) {
+static int Fail(sqlite3* db, const char* what) {
   used = 0;
   Append("Status: 500\n\n", 13);
   Append(what, strlen(what));
-  const char *msg = db ? sqlite3_errmsg(db) : "";
+  const char* msg = db ? sqlite3_errmsg(db) : "";
   Append(msg, strlen(msg));
   ssize_t n = write(1, page, used);
   (void)n;
   return 1;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   (void)argc;
   char path[4096];
-  const char *slash = strrchr(argv[0], '/');
+  const char* slash = strrchr(argv[0], '/');
   if (slash) {
     snprintf(path, sizeof path, "%.*s/qb.db", (int)(slash - argv[0]), argv[0]);
   } else {
@@ -48,16 +48,18 @@ int main(int argc, char **argv) {
   }
 
   char query[512];
-  const char *q = getenv("QUERY_STRING");
+  const char* q = getenv("QUERY_STRING");
   snprintf(query, sizeof query, "%s", q ? q : "list:Miscellaneous");
-  for (char *p = query; *p; ++p) {
+  for (char* p = query; *p; ++p) {
     if (*p == '+') *p = ' ';
   }
-  char *value = strchr(query, ':');
-  if (value) *value++ = '\0';
-  else value = query + strlen(query);
+  char* value = strchr(query, ':');
+  if (value)
+    *value++ = '\0';
+  else
+    value = query + strlen(query);
 
-  const char *sql = "SELECT * FROM QB WHERE Category LIKE ?1";
+  const char* sql = "SELECT * FROM QB WHERE Category LIKE ?1";
   int limit = -1;
   if (strcmp(query, "all") == 0) {
     sql = "SELECT * FROM QB";
@@ -68,15 +70,13 @@ int main(int argc, char **argv) {
     sql = "SELECT * FROM QB WHERE ID = ?1";
   }
 
-  sqlite3 *db = NULL;
-  if (sqlite3_open_v2(path, &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, NULL) !=
-      SQLITE_OK) {
+  sqlite3* db = NULL;
+  if (sqlite3_open_v2(path, &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, NULL) != SQLITE_OK) {
     return Fail(db, "open: ");
   }
   sqlite3_busy_timeout(db, 10000);
-  sqlite3_stmt *stmt = NULL;
-  if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &stmt, NULL) != SQLITE_OK ||
-      sqlite3_step(stmt) != SQLITE_ROW) {
+  sqlite3_stmt* stmt = NULL;
+  if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &stmt, NULL) != SQLITE_OK || sqlite3_step(stmt) != SQLITE_ROW) {
     return Fail(db, "user_version: ");
   }
   sqlite3_finalize(stmt);
@@ -94,7 +94,7 @@ int main(int argc, char **argv) {
   while ((rc = sqlite3_step(stmt)) == SQLITE_ROW && rows != limit) {
     const int columns = sqlite3_column_count(stmt);
     for (int i = 0; i < columns; ++i) {
-      const char *text = (const char *)sqlite3_column_text(stmt, i);
+      const char* text = (const char*)sqlite3_column_text(stmt, i);
       if (text) Append(text, (size_t)sqlite3_column_bytes(stmt, i));
       Append(i + 1 < columns ? "\t" : "\r\n", i + 1 < columns ? 1 : 2);
     }

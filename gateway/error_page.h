@@ -23,7 +23,6 @@ void SendErrorPageBody(CgiRequest& req, const SiteConfig& config, const std::str
 
 // Small print naming the product and its publisher; shared by every page that
 // carries it.
-inline constexpr char kFooterNoticeText[] =
-    "&quot;Quaybill/32-HTML&quot; classified ads &copy; the Quaybill project";
+inline constexpr char kFooterNoticeText[] = "&quot;Quaybill/32-HTML&quot; classified ads &copy; the Quaybill project";
 
 }  // namespace qb

@@ -1,7 +1,7 @@
 #include "gateway/program_location.h"
 
-#include <climits>
 #include <unistd.h>
+#include <climits>
 
 namespace qb {
 

@@ -11,24 +11,23 @@ namespace qb {
 // Error numbers. They follow the classic run-time error numbering so that an
 // operator who reads an error page recognises the kind of failure.
 enum ErrorNumber : std::int32_t {
-  kErrInvalidArgument = 5,    // invalid procedure call or argument
+  kErrInvalidArgument = 5,  // invalid procedure call or argument
   kErrOverflow = 6,
   kErrOutOfMemory = 7,
-  kErrSubscript = 9,          // subscript out of range
+  kErrSubscript = 9,  // subscript out of range
   kErrTypeMismatch = 13,
   kErrInternal = 51,
   kErrFileNotFound = 53,
   kErrPastEndOfFile = 62,
   kErrNoCurrentRecord = 3021,
-  kErrItemNotFound = 3265,    // unknown field or parameter name
-  kErrObjectClosed = 3420,    // a database object was closed twice
+  kErrItemNotFound = 3265,  // unknown field or parameter name
+  kErrObjectClosed = 3420,  // a database object was closed twice
   kErrUrlDecode = 65001,
 };
 
 class QbError : public std::runtime_error {
  public:
-  QbError(std::int32_t number, const std::string& description)
-      : std::runtime_error(description), number_(number) {}
+  QbError(std::int32_t number, const std::string& description) : std::runtime_error(description), number_(number) {}
   std::int32_t Number() const { return number_; }
   std::string Description() const { return what(); }
 

@@ -1,9 +1,9 @@
 #include "gateway/request_capture.h"
 
+#include <unistd.h>
 #include <cerrno>
 #include <limits>
 #include <string>
-#include <unistd.h>
 
 #include "gateway/ascii_text.h"
 #include "gateway/qb_error.h"

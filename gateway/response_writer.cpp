@@ -1,8 +1,8 @@
 #include "gateway/response_writer.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include "gateway/html_escape.h"
 

@@ -32,9 +32,9 @@ class Piece {
  public:
   template <std::size_t N>
   consteval Piece(const char (&literal)[N]) : text_(literal, N - 1), escape_(false) {}  // NOLINT
-  Piece(Trusted trusted) : text_(trusted.text), escape_(false) {}                      // NOLINT
-  Piece(const std::string& value) : text_(value), escape_(true) {}                     // NOLINT
-  Piece(std::string_view value) : text_(value), escape_(true) {}                       // NOLINT
+  Piece(Trusted trusted) : text_(trusted.text), escape_(false) {}                       // NOLINT
+  Piece(const std::string& value) : text_(value), escape_(true) {}                      // NOLINT
+  Piece(std::string_view value) : text_(value), escape_(true) {}                        // NOLINT
 
   std::string_view Text() const { return text_; }
   bool Escaped() const { return escape_; }

@@ -1,12 +1,12 @@
 #include "gateway/value_list_reader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <fcntl.h>
 #include <limits>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "gateway/qb_error.h"
 
@@ -94,8 +94,8 @@ std::string ValueListReader::NextText() {
 std::int32_t ValueListReader::NextNumber() {
   std::string text = NextText();
   bool overflow = false;
-  std::int64_t n = LeadingNumber(text, std::numeric_limits<std::int32_t>::min(),
-                                 std::numeric_limits<std::int32_t>::max(), overflow);
+  std::int64_t n =
+      LeadingNumber(text, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max(), overflow);
   if (overflow) throw QbError(kErrOverflow, "Overflow: the number " + text + " in " + displayName_ + " is too large");
   return static_cast<std::int32_t>(n);
 }

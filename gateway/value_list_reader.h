@@ -41,7 +41,6 @@ class ValueListReader {
 // The leading decimal number of `text` (blanks before it allowed), rounded
 // half to even; 0 when the text does not begin with a number. Sets
 // `overflow` when the number lies outside [min, max].
-std::int64_t LeadingNumber(std::string_view text, std::int64_t min, std::int64_t max,
-                           bool& overflow);
+std::int64_t LeadingNumber(std::string_view text, std::int64_t min, std::int64_t max, bool& overflow);
 
 }  // namespace qb

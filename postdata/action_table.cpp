@@ -18,16 +18,11 @@ constexpr ErrorPage kGateway = ErrorPage::kGateway, kApplication = ErrorPage::kA
 // write of its own, after the listing's store work) fails to the gateway
 // page.
 constexpr Action kActions[] = {
-    {"NEWITEM", NewAdForm, kNone, kGateway},
-    {"ADD", AddAd, kWrites, kGateway},
-    {"SHOW", CategoryIndex, kNone, kGateway},
-    {"LIST", CategoryListing, kWrites, kApplication},
-    {"SHOWALL", AllAdsListing, kReads, kApplication},
-    {"GETEDIT", SellerAds, kReads, kApplication},
-    {"GETPW", PasswordForm, kNone, kGateway},
-    {"EDIT", PasswordCheck, kWrites, kApplication},
-    {"DELETE", DeleteAd, kWrites, kApplication},
-    {"MAIN", MainPage, kNone, kGateway},
+    {"NEWITEM", NewAdForm, kNone, kGateway},          {"ADD", AddAd, kWrites, kGateway},
+    {"SHOW", CategoryIndex, kNone, kGateway},         {"LIST", CategoryListing, kWrites, kApplication},
+    {"SHOWALL", AllAdsListing, kReads, kApplication}, {"GETEDIT", SellerAds, kReads, kApplication},
+    {"GETPW", PasswordForm, kNone, kGateway},         {"EDIT", PasswordCheck, kWrites, kApplication},
+    {"DELETE", DeleteAd, kWrites, kApplication},      {"MAIN", MainPage, kNone, kGateway},
     {"UPDATE", UpdateAd, kWrites, kApplication},
 };
 

@@ -3,11 +3,11 @@
 
 #include "gateway/ascii_text.h"
 #include "gateway/request_capture.h"
-#include "storage/ad_dates.h"
 #include "postdata/field_limits.h"
 #include "postdata/handlers.h"
 #include "postdata/page_furniture.h"
 #include "postdata/placing_title.h"
+#include "storage/ad_dates.h"
 #include "storage/guess_limit.h"
 #include "storage/place_limit.h"
 #include "storage/write_transaction.h"
@@ -22,8 +22,9 @@ static void SendPasswordNeededPage(Request& req) {
   out.SendContentType();
   SendPlacingTitleLine(req);
   out.SendLine({"<basefont size=\"3\" face=\"verdana,arial,helvetica\">"});
-  out.SendLine({"<center><H2>Please choose a password for your Ad</H2><b>Your Ad has not been entered. Its password "
-                "lets you change or delete it later: go back, type a password and place the Ad again.</b>"});
+  out.SendLine(
+      {"<center><H2>Please choose a password for your Ad</H2><b>Your Ad has not been entered. Its password "
+       "lets you change or delete it later: go back, type a password and place the Ad again.</b>"});
   SendNavigationBar(req);
   SendFooterNotice(req, FooterForm::kPlain);
   out.SendLine({"</center></font></body></html>"});

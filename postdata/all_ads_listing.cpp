@@ -24,8 +24,9 @@ void AllAdsListing(Request& req) {
     ads.MoveNext();
     if (++shown == kAllAdsLimit) {
       if (!ads.Eof()) {
-        req.out.SendLine({"<center><font size=\"+1\" color=\"red\">! There are more than 100 Ads in the database, "
-                          "only showing the first 100 !</font></center><p>"});
+        req.out.SendLine(
+            {"<center><font size=\"+1\" color=\"red\">! There are more than 100 Ads in the database, "
+             "only showing the first 100 !</font></center><p>"});
       }
       break;
     }

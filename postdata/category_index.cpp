@@ -15,10 +15,29 @@ void SendCategoryRow(Request& req, int first) {
   auto link = [&](int n) { return std::string("?Action=List&Cat=") + char('0' + n) + "\">"; };
   const std::string q1 = link(first), q2 = link(first + 1), q3 = link(first + 2), q4 = link(first + 3);
   const auto& names = req.site->CategoryList;
-  req.out.SendLine({"<tr><td align=\"center\"><a href=\"", script, Trusted{q1}, Trusted{names[first]}, "</a>", cell,
-                    "<a href=\"", script, Trusted{q2}, Trusted{names[first + 1]}, "</a>", cell,
-                    "<a href=\"", script, Trusted{q3}, Trusted{names[first + 2]}, "</a>", cell,
-                    "<a href=\"", script, Trusted{q4}, Trusted{names[first + 3]}, "</a></td></tr>"});
+  req.out.SendLine({"<tr><td align=\"center\"><a href=\"",
+                    script,
+                    Trusted{q1},
+                    Trusted{names[first]},
+                    "</a>",
+                    cell,
+                    "<a href=\"",
+                    script,
+                    Trusted{q2},
+                    Trusted{names[first + 1]},
+                    "</a>",
+                    cell,
+                    "<a href=\"",
+                    script,
+                    Trusted{q3},
+                    Trusted{names[first + 2]},
+                    "</a>",
+                    cell,
+                    "<a href=\"",
+                    script,
+                    Trusted{q4},
+                    Trusted{names[first + 3]},
+                    "</a></td></tr>"});
 }
 
 }  // namespace

@@ -42,7 +42,9 @@ void PurgeExpiredAds(Request& req, const std::string& todayText) {
     // does a listing wait behind other writers (a resident process holds its
     // page until the request ends): the next quiet listing purges.
     if (slots.queryDef->ExecuteWhenFree() == QueryDef::Deferred::kCannotWrite) {
-      LogForRequest(req, "expired ads not purged: the store cannot be written (a read-only file or directory, or a database server that refuses writes)");
+      LogForRequest(
+          req,
+          "expired ads not purged: the store cannot be written (a read-only file or directory, or a database server that refuses writes)");
     }
     slots.queryDef->Close();
   }
@@ -61,8 +63,8 @@ void CategoryListing(Request& req) {
     throw QbError(kErrSubscript, "Subscript out of range: there is no category " + std::to_string(category));
   }
   const std::string& name = req.site->CategoryList[static_cast<std::size_t>(category)];
-  req.out.SendLine({"<center><h1>Ads for Category - <font color=\"Maroon\"><i>", Trusted{name},
-                    "</i></font></h1></center>"});
+  req.out.SendLine(
+      {"<center><h1>Ads for Category - <font color=\"Maroon\"><i>", Trusted{name}, "</i></font></h1></center>"});
   req.out.SendLine({"<hr width=\"60%\" size=\"2\"><br><br>"});
 
   // A category is shown a hundred ads at a time; "Start" is the ID of the
@@ -85,9 +87,8 @@ void CategoryListing(Request& req) {
   std::string lastShown;
   for (int shown = 0; !ads.Eof(); ads.MoveNext()) {
     if (shown++ == kPageSize) {
-      req.out.SendLine({"<center><font size=\"+1\"><b><a href=\"", Trusted{req.script},
-                        "?Action=List&Cat=", std::to_string(category), "&Start=", lastShown,
-                        "\">Next 100 Ads</a></b></font></center><p>"});
+      req.out.SendLine({"<center><font size=\"+1\"><b><a href=\"", Trusted{req.script}, "?Action=List&Cat=",
+                        std::to_string(category), "&Start=", lastShown, "\">Next 100 Ads</a></b></font></center><p>"});
       break;
     }
     SendAdTable(req, ads, AdTableForm::kCategory);

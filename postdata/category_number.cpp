@@ -41,8 +41,8 @@ std::int16_t CategoryNumber(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
   while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
   if (!IsDecimalNumber(text)) {
-    throw QbError(kErrTypeMismatch, "Type mismatch: the category number \"" + std::string(text.substr(0, 40)) +
-                                        "\" is not a number");
+    throw QbError(kErrTypeMismatch,
+                  "Type mismatch: the category number \"" + std::string(text.substr(0, 40)) + "\" is not a number");
   }
   double value = std::nearbyint(std::strtod(std::string(text).c_str(), nullptr));  // halves to even
   if (!(value >= -32768.0 && value <= 32767.0)) {

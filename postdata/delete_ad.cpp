@@ -50,7 +50,8 @@ void DeleteAd(Request& req) {
   ResponseWriter& out = req.out;
   SendAnswerPageTop(req);
   out.SendLine({"<basefont size=\"3\" face=\"verdana,arial,helvetica\">"});
-  out.SendLine({"<H1><font color=\"maroon\"><i>", req.GetFormValue("Item"), "</i></font> was deleted successfully</H1>"});
+  out.SendLine(
+      {"<H1><font color=\"maroon\"><i>", req.GetFormValue("Item"), "</i></font> was deleted successfully</H1>"});
   SendNavigationBar(req);
   SendFooterNotice(req, FooterForm::kPlain);
   out.SendLine({"</center></font></body></html>"});

@@ -11,13 +11,13 @@ namespace {
 
 struct FieldLimit {
   std::string_view field;
-  const char* label;  // as the forms name the field
+  const char* label;      // as the forms name the field
   std::size_t maxLength;  // the form's maxlength; 0 for the description
 };
 
 constexpr FieldLimit kLimits[] = {
-    {"Item", "Item", 100},         {"Name", "Your Name", 50},           {"Email", "Your Email Address", 100},
-    {"Phone", "Your Phone", 12},   {"Price", "Item Price", 20},         {"Password", "Item Password", 8},
+    {"Item", "Item", 100},           {"Name", "Your Name", 50},   {"Email", "Your Email Address", 100},
+    {"Phone", "Your Phone", 12},     {"Price", "Item Price", 20}, {"Password", "Item Password", 8},
     {"Desc", "Item Description", 0},
 };
 

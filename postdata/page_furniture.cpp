@@ -32,8 +32,7 @@ int BannerEntryFor(int bannerCount, float r) {
 void SendBannerBlock(Request& req) {
   // A fresh seed from the clock for every banner, mixed so that requests a
   // moment apart draw unrelated numbers.
-  std::uint64_t x = static_cast<std::uint64_t>(
-      std::chrono::system_clock::now().time_since_epoch().count());
+  std::uint64_t x = static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
   x += 0x9E3779B97F4A7C15ULL;
   x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
   x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
@@ -45,10 +44,10 @@ void SendBannerBlock(Request& req) {
 }
 
 void SendExpiryNote(Request& req) {
-  req.out.SendLine({"<p><center><font size=\"+1\"><b>NOTE: Ads placed on this system will expire in </b></font>"
-                    "<font size=\"+2\" color=\"red\">",
-                    std::to_string(req.site->config.ExpireDays),
-                    "</font><font size=\"+1\"><b> Days</b></font></center><p>"});
+  req.out.SendLine(
+      {"<p><center><font size=\"+1\"><b>NOTE: Ads placed on this system will expire in </b></font>"
+       "<font size=\"+2\" color=\"red\">",
+       std::to_string(req.site->config.ExpireDays), "</font><font size=\"+1\"><b> Days</b></font></center><p>"});
 }
 
 void SendListBodyLine(Request& req) {
@@ -67,9 +66,7 @@ void SendCategoryOptions(Request& req, const std::string* selected) {
 
 void SendFooterNotice(Request& req, FooterForm form) {
   switch (form) {
-    case FooterForm::kPlain:
-      req.out.SendLine({"<p>&nbsp;<br><font size=\"1\">", kFooterNoticeText});
-      break;
+    case FooterForm::kPlain: req.out.SendLine({"<p>&nbsp;<br><font size=\"1\">", kFooterNoticeText}); break;
     case FooterForm::kCentred:
       req.out.SendLine({"<p>&nbsp;<br><center><font size=\"1\">", kFooterNoticeText, "</center>"});
       break;

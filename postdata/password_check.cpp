@@ -29,21 +29,25 @@ void SendEditPage(Request& req, const Recordset& ad, const std::string& password
   out.SendLine({"<basefont size=\"3\" face=\"verdana,arial,helvetica\">"});
   out.SendLine({"<center><h1>Edit Ad</h1></center>"});
   out.SendLine({"<form method=post action=\"", script, "?Action=Update\">"});
-  out.SendLine({"<center><table bgcolor=\"silver\" cellspacing=\"1\" border=\"1\"><tr><td "
-                "align=\"right\">Category:</td><td><SELECT name=\"Category\">"});
+  out.SendLine(
+      {"<center><table bgcolor=\"silver\" cellspacing=\"1\" border=\"1\"><tr><td "
+       "align=\"right\">Category:</td><td><SELECT name=\"Category\">"});
   const std::string category(ad.Field("Category"));
   SendCategoryOptions(req, &category);
   out.SendLine({"<b><tr><td align=\"right\">Item:</td><td><input name=\"Item\" size=\"35\" maxlength=\"100\" value=\"",
                 ad.Field("Item"), valueEnd});
-  out.SendLine({"<tr><td align=\"right\">Your Email Address:</td><td><input name=\"Email\" size=\"35\" "
-                "maxlength=\"100\" value=\"",
-                ad.Field("Email"), valueEnd});
-  out.SendLine({"<tr><td align=\"right\">Your Phone:</td><td><input name=\"Phone\" size=\"35\" maxlength=\"12\" "
-                "value=\"",
-                ad.Field("Phone"), valueEnd});
-  out.SendLine({"<tr><td align=\"right\">Item Price: $ </td><td><b></b><input name=\"Price\" size=\"35\" "
-                "maxlength=\"20\" value=\"",
-                ad.Field("Price"), valueEnd});
+  out.SendLine(
+      {"<tr><td align=\"right\">Your Email Address:</td><td><input name=\"Email\" size=\"35\" "
+       "maxlength=\"100\" value=\"",
+       ad.Field("Email"), valueEnd});
+  out.SendLine(
+      {"<tr><td align=\"right\">Your Phone:</td><td><input name=\"Phone\" size=\"35\" maxlength=\"12\" "
+       "value=\"",
+       ad.Field("Phone"), valueEnd});
+  out.SendLine(
+      {"<tr><td align=\"right\">Item Price: $ </td><td><b></b><input name=\"Price\" size=\"35\" "
+       "maxlength=\"20\" value=\"",
+       ad.Field("Price"), valueEnd});
   out.SendLine({"</b></table><br><b>Item Description:</b><br><textarea name=\"Desc\" cols=65 rows=5 wrap=on>",
                 ad.Field("Desc"), "</textarea><br><p>"});
   const std::string id(ad.Field("ID"));

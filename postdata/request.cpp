@@ -8,8 +8,8 @@ namespace {
 
 void Require(const Action* action, StoreUse use, const char* what) {
   if (action == nullptr || action->store < use) {
-    throw QbError(kErrInternal, std::string("Internal error: the action ") +
-                                    std::string(action ? action->name : "-") + " does not declare that it " + what);
+    throw QbError(kErrInternal, std::string("Internal error: the action ") + std::string(action ? action->name : "-") +
+                                    " does not declare that it " + what);
   }
 }
 

@@ -18,8 +18,8 @@ void SellerAds(Request& req) {
   out.SendLine({"<HTML><HEAD><TITLE>Quaybill/32 - HTML</TITLE></HEAD>"});
   SendNoticeComment(req);
   SendListBodyLine(req);
-  out.SendLine({"<center><h2>Ads placed by - <font color=\"maroon\"><i>", sellerName,
-                "</i></font></h2></center><p>&nbsp;<br>"});
+  out.SendLine(
+      {"<center><h2>Ads placed by - <font color=\"maroon\"><i>", sellerName, "</i></font></h2></center><p>&nbsp;<br>"});
   out.SendLine({"<table>"});
 
   DatabaseSlots& slots = req.slots;

@@ -13,8 +13,8 @@ int main(int /*argc*/, char** argv) {
   qb::ProgramLocation location = qb::LocateProgram(argv[0]);
   if (qb::StartedAsFastCgi()) return qb::ServeFastCgi(std::move(location), qb::RunMain);
   qb::Host host(std::move(location), false);
-  qb::Request req(host, qb::ReadBodyFrom(0),
-                  [](const char* name) { return static_cast<const char*>(std::getenv(name)); }, 1);
+  qb::Request req(
+      host, qb::ReadBodyFrom(0), [](const char* name) { return static_cast<const char*>(std::getenv(name)); }, 1);
   qb::RunMain(req);
   // The whole response is written, and no store transaction can be open
   // here (every statement commits or rolls back on its own, and the schema

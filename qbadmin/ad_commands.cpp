@@ -19,8 +19,8 @@ namespace {
 using maintenance::AdRow;
 
 // The columns of the list table, with the widest a cell may be.
-constexpr std::pair<int, std::size_t> kTableColumns[] = {{0, 0},  {9, 0},   {8, 0},  {7, 16},
-                                                         {2, 20}, {3, 28},  {4, 10}, {1, 32}};
+constexpr std::pair<int, std::size_t> kTableColumns[] = {{0, 0},  {9, 0},  {8, 0},  {7, 16},
+                                                         {2, 20}, {3, 28}, {4, 10}, {1, 32}};
 
 void ListAds(const FilterOptions& options, const std::string& format, Invocation& inv) {
   const maintenance::AdFilter filter = MakeFilter(options, inv);
@@ -37,7 +37,8 @@ void ListAds(const FilterOptions& options, const std::string& format, Invocation
       out << (count ? ",\n" : "\n") << JsonText(AdJson(ad));
     } else {
       std::vector<std::string>& cells = rows.emplace_back();
-      for (const auto& [column, width] : kTableColumns) cells.push_back(DisplayText(ad.values[column].value_or(""), width));
+      for (const auto& [column, width] : kTableColumns)
+        cells.push_back(DisplayText(ad.values[column].value_or(""), width));
     }
     ++count;
   });
@@ -150,9 +151,8 @@ void SetPassword(std::int64_t id, bool random, Invocation& inv) {
   // so a longer password, or one with blanks around it, could never be given.
   const bool controls = std::ranges::any_of(password, [](char c) { return static_cast<unsigned char>(c) < 0x20; });
   if (password.empty() || password.size() > 8 || password != Trim(password) || controls) {
-    throw QbError(kErrInvalidArgument,
-                  "A password is 1 to 8 characters without blanks around it; the password of ad " +
-                      std::to_string(id) + " is unchanged");
+    throw QbError(kErrInvalidArgument, "A password is 1 to 8 characters without blanks around it; the password of ad " +
+                                           std::to_string(id) + " is unchanged");
   }
   const std::unique_ptr<Database> db = OpenSiteStore(inv);
   // Stored upper-cased, as placing an ad stores it.
@@ -187,8 +187,8 @@ void AddAdCommands(CLI::App& app, Invocation& inv) {
   const auto deleteFilters = std::make_shared<FilterOptions>();
   const auto all = std::make_shared<bool>(false);
   const auto yes = std::make_shared<bool>(false);
-  CLI::App* del = app.add_subcommand(
-      "delete", "Delete ads by ID, or those the filter options choose (asking first, unless --yes)");
+  CLI::App* del =
+      app.add_subcommand("delete", "Delete ads by ID, or those the filter options choose (asking first, unless --yes)");
   del->add_option("ID", *ids, "IDs of the ads to delete");
   AddFilterOptions(*del, *deleteFilters);
   del->add_flag("--all", *all, "delete every ad: without filters, or with filters that choose them all");

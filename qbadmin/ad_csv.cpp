@@ -50,7 +50,8 @@ class CsvParser {
   }
 
   [[noreturn]] void Fail(long line, const std::string& what) const {
-    throw QbError(kErrTypeMismatch, fileName_ + ", line " + std::to_string(line) + ": " + what + "; nothing was imported");
+    throw QbError(kErrTypeMismatch,
+                  fileName_ + ", line " + std::to_string(line) + ": " + what + "; nothing was imported");
   }
 
  private:
@@ -113,7 +114,8 @@ std::vector<CsvAd> ReadCsvAds(std::string_view text, const std::string& fileName
   // Where each field of a record goes in the table's column order.
   std::vector<std::size_t> target;
   for (const Field& name : parser.NextRecord()) {
-    const auto it = std::ranges::find_if(kAdColumns, [&](std::string_view c) { return name && EqualsIgnoreCase(c, *name); });
+    const auto it =
+        std::ranges::find_if(kAdColumns, [&](std::string_view c) { return name && EqualsIgnoreCase(c, *name); });
     if (it == kAdColumns.end()) parser.Fail(1, "the header names no column " + name.value_or(""));
     const auto column = static_cast<std::size_t>(it - kAdColumns.begin());
     if (std::ranges::find(target, column) != target.end()) parser.Fail(1, "the header names " + *name + " twice");
@@ -121,7 +123,8 @@ std::vector<CsvAd> ReadCsvAds(std::string_view text, const std::string& fileName
   }
   if (target.size() != kAdColumns.size()) {
     for (std::size_t c = 0; c < kAdColumns.size(); ++c) {
-      if (std::ranges::find(target, c) == target.end()) parser.Fail(1, "the header lacks column " + std::string(kAdColumns[c]));
+      if (std::ranges::find(target, c) == target.end())
+        parser.Fail(1, "the header lacks column " + std::string(kAdColumns[c]));
     }
   }
   std::vector<CsvAd> ads;
@@ -129,7 +132,8 @@ std::vector<CsvAd> ReadCsvAds(std::string_view text, const std::string& fileName
     const long line = parser.Line();
     std::vector<Field> fields = parser.NextRecord();
     if (fields.size() != target.size()) {
-      parser.Fail(line, std::to_string(fields.size()) + " fields where the header has " + std::to_string(target.size()));
+      parser.Fail(line,
+                  std::to_string(fields.size()) + " fields where the header has " + std::to_string(target.size()));
     }
     CsvAd& ad = ads.emplace_back();
     ad.line = line;

@@ -17,8 +17,10 @@ void AddFilterOptions(CLI::App& command, FilterOptions& options) {
 maintenance::AdFilter MakeFilter(const FilterOptions& options, const Invocation& inv) {
   // A blank value would choose every ad (an e-mail address contains "") or
   // none (no name is " "): neither is what a filter is given for.
-  for (const auto& [name, value] : {std::pair{"--category", &options.category}, {"--seller", &options.seller},
-                                    {"--email", &options.email}, {"--address", &options.address},
+  for (const auto& [name, value] : {std::pair{"--category", &options.category},
+                                    {"--seller", &options.seller},
+                                    {"--email", &options.email},
+                                    {"--address", &options.address},
                                     {"--since", &options.since}}) {
     if (*value && value->value().find_first_not_of(" \t\r\n\v\f") == std::string::npos) {
       throw CLI::ValidationError(name, "a filter needs a value that is not empty or blank");

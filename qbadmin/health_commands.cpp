@@ -143,14 +143,15 @@ void ShowStats(const std::string& format, Invocation& inv) {
 }  // namespace
 
 void AddHealthCommands(CLI::App& app, Invocation& inv) {
-  CLI::App* check = app.add_subcommand(
-      "check", "Check the store's integrity and schema and read the site's files as the board does; "
-               "exit status 0 only when all is well");
+  CLI::App* check =
+      app.add_subcommand("check",
+                         "Check the store's integrity and schema and read the site's files as the board does; "
+                         "exit status 0 only when all is well");
   check->callback([&inv] { CheckSite(inv); });
 
   const auto format = std::make_shared<std::string>("text");
-  CLI::App* stats = app.add_subcommand(
-      "stats", "Ads per category, ads placed or updated per day over the last 30 days, expired ads");
+  CLI::App* stats =
+      app.add_subcommand("stats", "Ads per category, ads placed or updated per day over the last 30 days, expired ads");
   stats->add_option("--format", *format, "text (default) or json")->check(CLI::IsMember({"text", "json"}));
   stats->callback([format, &inv] { ShowStats(*format, inv); });
 }

@@ -35,7 +35,7 @@ void ListLimits(Invocation& inv) {
   for (const placing::AddressCount& c : counts) {
     const std::int64_t minutes = (c.allowedFrom - now + 59) / 60;
     rows.push_back({DisplayText(c.address), std::to_string(c.ads),
-                    c.exempt                ? "exempt"
+                    c.exempt              ? "exempt"
                     : c.allowedFrom > now ? "refused for " + std::to_string(minutes) + " more minutes"
                                           : "allowed"});
   }
@@ -60,10 +60,9 @@ void RunLimits(const LimitOptions& options, Invocation& inv) {
       CountedAddress(exempt ? *options.exempt : *options.unexempt, exempt ? "--exempt" : "--unexempt");
   // An exemption may be the first thing a new site's store holds.
   const bool changed = placing::SetExempt(*OpenSiteStore(inv, exempt), address, exempt);
-  const char* outcome = exempt ? (changed ? " is exempt from the placing limit now.\n"
-                                           : " was exempt from the placing limit already.\n")
-                                : (changed ? " is subject to the placing limit again.\n"
-                                           : " was not exempt from the placing limit.\n");
+  const char* outcome =
+      exempt ? (changed ? " is exempt from the placing limit now.\n" : " was exempt from the placing limit already.\n")
+             : (changed ? " is subject to the placing limit again.\n" : " was not exempt from the placing limit.\n");
   inv.out << DisplayText(address) << outcome;
 }
 
@@ -72,8 +71,9 @@ void RunLimits(const LimitOptions& options, Invocation& inv) {
 void AddLimitCommands(CLI::App& app, Invocation& inv) {
   const auto options = std::make_shared<LimitOptions>();
   CLI::App* limits = app.add_subcommand(
-      "limits", "List the ads each address placed in the last hour (20 an hour may be placed from one address, "
-                "an IPv6 client counting by its /64), or clear those counts, or exempt an address from the limit");
+      "limits",
+      "List the ads each address placed in the last hour (20 an hour may be placed from one address, "
+      "an IPv6 client counting by its /64), or clear those counts, or exempt an address from the limit");
   limits->add_option("--clear", options->clear, "forget the ads counted for this address");
   limits->add_flag("--all", options->all, "forget the ads counted for every address");
   limits->add_option("--exempt", options->exempt,

@@ -9,9 +9,10 @@
 
 int main(int argc, char** argv) {
   qb::admin::Invocation inv{std::cin, std::cout, std::cerr};
-  CLI::App app{"Operate a Quaybill board: list, show and delete ads, purge expired ones, set a password, "
-               "export, import and back up the store, check the site and count its ads, lay out a new site.",
-               "qbadmin"};
+  CLI::App app{
+      "Operate a Quaybill board: list, show and delete ads, purge expired ones, set a password, "
+      "export, import and back up the store, check the site and count its ads, lay out a new site.",
+      "qbadmin"};
   app.require_subcommand(1);
   app.fallthrough();
   app.add_option("--site", inv.siteDir, "the site's directory (default: the current directory)");

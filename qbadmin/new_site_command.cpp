@@ -26,9 +26,9 @@ struct NewSiteOptions {
   std::string scriptUrl;  // empty: derived from the directory
   std::string homeUrl;    // empty: the script URL
   std::string bodyColor = "#FFFFFF";
-  std::string postgres;   // a connection string: the seventh value
-  std::string user;       // who may write the store; empty: www-data when run as root
-  std::string program;    // empty: the program installed beside this tool
+  std::string postgres;  // a connection string: the seventh value
+  std::string user;      // who may write the store; empty: www-data when run as root
+  std::string program;   // empty: the program installed beside this tool
 };
 
 QbError SiteError(const std::string& what) { return QbError(kErrFileNotFound, what); }
@@ -52,7 +52,8 @@ std::string DefaultScriptUrl(const fs::path& dir) {
   if (::gethostname(host, sizeof host - 1) != 0) std::snprintf(host, sizeof host, "localhost");
   const fs::path relative = dir.lexically_relative("/var/www/html");
   const std::string path = relative.empty() || relative.native().starts_with("..") || relative == "."
-                               ? "quaybill/" : relative.generic_string() + "/";
+                               ? "quaybill/"
+                               : relative.generic_string() + "/";
   return "http://" + std::string(host) + "/" + path;
 }
 
@@ -86,7 +87,8 @@ void MakeSite(NewSiteOptions options, Invocation& inv) {
   std::error_code failed;
   if (fs::exists(dir, failed)) {
     if (!fs::is_directory(dir, failed)) throw SiteError(dir.string() + " exists and is not a directory");
-    if (!fs::is_empty(dir, failed)) throw SiteError(dir.string() + " is not empty; a new site needs an empty directory");
+    if (!fs::is_empty(dir, failed))
+      throw SiteError(dir.string() + " is not empty; a new site needs an empty directory");
   }
   const fs::path program = options.program.empty() ? InstalledProgram() : fs::path(options.program);
   if (!fs::is_regular_file(program, failed)) throw SiteError(program.string() + ": no program there");
@@ -95,7 +97,8 @@ void MakeSite(NewSiteOptions options, Invocation& inv) {
   const passwd* owner = nullptr;
   if (!options.user.empty() && options.postgres.empty()) {
     owner = ::getpwnam(options.user.c_str());
-    if (owner == nullptr) throw SiteError("there is no user " + options.user + " on this machine; name one with --user");
+    if (owner == nullptr)
+      throw SiteError("there is no user " + options.user + " on this machine; name one with --user");
   }
   if (options.scriptUrl.empty()) options.scriptUrl = DefaultScriptUrl(dir);
   if (!options.scriptUrl.ends_with('/')) options.scriptUrl += '/';
@@ -134,7 +137,8 @@ void MakeSite(NewSiteOptions options, Invocation& inv) {
   SiteConfig written;
   LoadSiteConfig(dir.string(), written);
   inv.out << "Made a new site in " << dir.string() << " (program from " << program.string() << ")\n"
-          << "  ads kept in " << (written.StoreConnection.empty() ? "qb.db" : "the PostgreSQL database of the seventh value")
+          << "  ads kept in "
+          << (written.StoreConnection.empty() ? "qb.db" : "the PostgreSQL database of the seventh value")
           << (owner != nullptr ? std::string(", written by ") + owner->pw_name : std::string()) << "\n"
           << "  pages link to " << written.ScriptUrl << "qbcgi.exe; error pages name " << written.AdminEmail << "\n";
   if (!options.postgres.empty()) {
@@ -147,9 +151,10 @@ void MakeSite(NewSiteOptions options, Invocation& inv) {
 
 void AddNewSiteCommand(CLI::App& app, Invocation& inv) {
   const auto options = std::make_shared<NewSiteOptions>();
-  CLI::App* cmd = app.add_subcommand(
-      "new-site", "Lay out a new board in DIR (made when missing, refused when not empty): the program, "
-                  "qbcgi.cfg, cat.lst and an empty store that the web server's user may write");
+  CLI::App* cmd =
+      app.add_subcommand("new-site",
+                         "Lay out a new board in DIR (made when missing, refused when not empty): the program, "
+                         "qbcgi.cfg, cat.lst and an empty store that the web server's user may write");
   cmd->add_option("DIR", options->dir, "the new site's directory")->required();
   cmd->add_option("--admin-email", options->adminEmail, "shown on error pages (default webmaster@localhost)");
   cmd->add_option("--expire-days", options->expireDays, "days until an ad expires (default 30)")

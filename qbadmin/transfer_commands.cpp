@@ -82,7 +82,8 @@ void ImportAds(const std::string& file, bool renumber, Invocation& inv) {
     const std::string id = row.ad.values[0].value_or("");
     if (!renumber) {
       const bool number = !id.empty() && id.size() < 19 && id.find_first_not_of("0123456789") == std::string::npos;
-      if (!number || std::stoll(id) == 0) throw fault("ID \"" + id + "\" is not an ad's ID (use --renumber to give new IDs)");
+      if (!number || std::stoll(id) == 0)
+        throw fault("ID \"" + id + "\" is not an ad's ID (use --renumber to give new IDs)");
       if (!seen.insert(std::stoll(id)).second) throw fault("ad " + id + " appears twice in the file");
     }
     const std::optional<std::string>& expire = row.ad.values[8];
@@ -90,7 +91,8 @@ void ImportAds(const std::string& file, bool renumber, Invocation& inv) {
       throw fault("ad " + id + ": Expire \"" + expire.value_or("") + "\" is not a day written YYYY-MM-DD");
     }
     if (ClassifyPassword(row.ad.values[10]) == StoredPassword::kUntypable) {
-      throw fault("ad " + id + ": its Password has lower-case letters, which no one can type (the board upper-cases "
+      throw fault("ad " + id +
+                  ": its Password has lower-case letters, which no one can type (the board upper-cases "
                   "what is typed); upper-case it in the file");
     }
     ads.push_back(std::move(row.ad));

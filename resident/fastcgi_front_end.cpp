@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <string_view>
 
-
 namespace qb {
 
 namespace {
@@ -44,12 +43,15 @@ class StopSignalsHeld {
 void SendResponse(const FCGX_Request& fcgi, std::string_view response) {
   while (!response.empty()) {
     const std::size_t size = std::min<std::size_t>(response.size(), FCGI_MAX_LENGTH);
-    const unsigned char header[FCGI_HEADER_LEN] = {
-        FCGI_VERSION_1, FCGI_STDOUT, static_cast<unsigned char>(fcgi.requestId >> 8),
-        static_cast<unsigned char>(fcgi.requestId), static_cast<unsigned char>(size >> 8),
-        static_cast<unsigned char>(size), 0, 0};
-    iovec parts[2] = {{const_cast<unsigned char*>(header), sizeof header},
-                      {const_cast<char*>(response.data()), size}};
+    const unsigned char header[FCGI_HEADER_LEN] = {FCGI_VERSION_1,
+                                                   FCGI_STDOUT,
+                                                   static_cast<unsigned char>(fcgi.requestId >> 8),
+                                                   static_cast<unsigned char>(fcgi.requestId),
+                                                   static_cast<unsigned char>(size >> 8),
+                                                   static_cast<unsigned char>(size),
+                                                   0,
+                                                   0};
+    iovec parts[2] = {{const_cast<unsigned char*>(header), sizeof header}, {const_cast<char*>(response.data()), size}};
     std::size_t left = sizeof header + size;
     while (left > 0) {
       const ssize_t n = ::writev(fcgi.ipcFd, parts, 2);
@@ -87,8 +89,8 @@ void DropUnreadInput(FCGX_Request& fcgi) {
   for (std::int64_t left = kMaxContentLength + 1; left > 0;) {
     // Each read waits at most until the deadline (libfcgi reads the socket
     // blocking; a read that times out ends the stream with an error).
-    const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(deadline -
-                                                                           std::chrono::steady_clock::now());
+    const auto wait =
+        std::chrono::duration_cast<std::chrono::microseconds>(deadline - std::chrono::steady_clock::now());
     if (wait.count() <= 0) break;
     const timeval limit{static_cast<time_t>(wait.count() / 1000000), static_cast<suseconds_t>(wait.count() % 1000000)};
     if (::setsockopt(fcgi.ipcFd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0) timed = true;
@@ -153,8 +155,7 @@ int ServeFastCgi(ProgramLocation location, void (*answer)(Request& req)) {
           [&fcgi](char* into, std::size_t size) {
             return static_cast<long>(FCGX_GetStr(into, static_cast<int>(size), fcgi.in));
           },
-          [&fcgi](const char* name) { return static_cast<const char*>(FCGX_GetParam(name, fcgi.envp)); },
-          HoldWhole{});
+          [&fcgi](const char* name) { return static_cast<const char*>(FCGX_GetParam(name, fcgi.envp)); }, HoldWhole{});
       answer(req);
       SendResponse(fcgi, req.out.Held());
     }

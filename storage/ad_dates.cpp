@@ -37,8 +37,7 @@ CivilDate CivilFromDays(std::int64_t z) {
   z += 719468;
   const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
   const std::int64_t dayOfEra = z - era * 146097;
-  const std::int64_t yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
   const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
   const std::int64_t mp = (5 * dayOfYear + 2) / 153;
   const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
@@ -50,8 +49,7 @@ constexpr CivilDate kFirstDay{1, 1, 1};
 constexpr CivilDate kLastDay{9999, 12, 31};
 
 // Reads `minDigits` to `maxDigits` decimal digits at `pos`, advancing it.
-std::optional<int> ReadNumber(std::string_view text, std::size_t& pos, std::size_t minDigits,
-                              std::size_t maxDigits) {
+std::optional<int> ReadNumber(std::string_view text, std::size_t& pos, std::size_t minDigits, std::size_t maxDigits) {
   int value = 0;
   std::size_t n = 0;
   while (pos < text.size() && n < maxDigits && text[pos] >= '0' && text[pos] <= '9') {
@@ -94,8 +92,8 @@ CivilDate AddDays(const CivilDate& d, std::int64_t days) {
   // cannot overflow; comparing before adding keeps any `days` safe.
   const std::int64_t start = DaysFromCivil(d);
   if (days < DaysFromCivil(kFirstDay) - start || days > DaysFromCivil(kLastDay) - start) {
-    throw QbError(kErrOverflow, "Expiry date out of range: " + IsoDateText(d) + " plus " +
-                                    std::to_string(days) + " days is outside the years 1 to 9999");
+    throw QbError(kErrOverflow, "Expiry date out of range: " + IsoDateText(d) + " plus " + std::to_string(days) +
+                                    " days is outside the years 1 to 9999");
   }
   return CivilFromDays(start + days);
 }

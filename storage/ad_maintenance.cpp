@@ -118,7 +118,7 @@ void Insert(StoreMaintenance& store, std::span<const AdRow> rows, bool renumber)
     s.Sql(&row == rows.data() ? "(" : ", (");
     for (std::size_t i = first; i < row.values.size(); ++i) {
       const std::optional<std::string>& value = row.values[i];
-      const std::string p = !value ? s.Bind(SqlValue(nullptr))
+      const std::string p = !value   ? s.Bind(SqlValue(nullptr))
                             : i == 0 ? s.Bind(Number(*value))
                                      : s.Bind(std::string_view(*value));
       s.Sql(i > first ? ", " : "").Sql(s.ValueFor(i, p));

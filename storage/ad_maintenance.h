@@ -64,7 +64,7 @@ void ImportAds(Database& db, const std::vector<AdRow>& rows, bool renumber);
 
 struct StoreStats {
   long long total = 0;
-  long long expired = 0;                                 // waiting for the purge
+  long long expired = 0;                                // waiting for the purge
   std::vector<std::pair<CivilDate, long long>> perDay;  // by Date, the last `days` days
 };
 StoreStats CollectStats(Database& db, const CivilDate& today, int days);

@@ -6,8 +6,8 @@
 namespace qb {
 
 inline constexpr std::array<std::string_view, 14> kAdColumns = {
-    "ID",       "Item",  "Name",     "Email",      "Price",      "Desc",      "Phone",
-    "Category", "Expire", "Date",    "Password",   "RemoteHost", "RemoteAddr", "RemoteUser"};
+    "ID",       "Item",   "Name", "Email",    "Price",      "Desc",       "Phone",
+    "Category", "Expire", "Date", "Password", "RemoteHost", "RemoteAddr", "RemoteUser"};
 
 // The table as outside tools create it; the store file format.
 inline constexpr char kCreateTableSql[] =

@@ -30,7 +30,8 @@ TEST(Program, IgnoresArgumentsAndServesTheSiteItWasStartedFrom) {
   const Exit onFile = RunProcess(program, Get("Action=List&Cat=9"), Output::kFile);
   EXPECT_EQ(onFile.output, Golden("error_9_cat.html", onFile.output));
   EXPECT_NE(onFile.errors.find("Z qbcgi: action LIST: error 9: Subscript out of range: there is no category 9\n"),
-            std::string::npos) << onFile.errors;  // a line for the web server's error log
+            std::string::npos)
+      << onFile.errors;  // a line for the web server's error log
   const std::string onPipe = RunProcess(program, Get("Action=List&Cat=0"), Output::kPipe).output;
   EXPECT_EQ(onPipe, Golden("list_cat_0_pipe.html", onPipe));
 }
@@ -64,7 +65,8 @@ TEST(Program, ASiteItMayNotWriteListsButPlacesNothing) {
   const Exit listed = RunProcess(program, Get("Action=List&Cat=1"), Output::kPipe, {}, user);
   EXPECT_EQ(listed.output, Golden("list_read_only_store.html", listed.output));
   EXPECT_NE(listed.errors.find(" qbcgi: action LIST: expired ads not purged: the store cannot be written"),
-            std::string::npos) << listed.errors;
+            std::string::npos)
+      << listed.errors;
   ::chmod(site.Dir().c_str(), 0755);
   EXPECT_EQ(site.Query("SELECT count(*) FROM QB"), "2\n");
 }

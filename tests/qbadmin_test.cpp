@@ -28,7 +28,8 @@ constexpr char kSeed[] =
     "'10.0.0.4',NULL);";
 const std::string kHeader =
     "ID,Item,Name,Email,Price,Desc,Phone,Category,Expire,Date,Password,RemoteHost,RemoteAddr,RemoteUser\r\n";
-const std::string kAd1 = "1,Bike,Ann Lee,ann@example.org,40,\"two\nlines, \"\"q\"\"\",555,Vehicles,2099-01-01,1/1/2024,PW1,,10.0.0.1,\"\"\r\n";
+const std::string kAd1 =
+    "1,Bike,Ann Lee,ann@example.org,40,\"two\nlines, \"\"q\"\"\",555,Vehicles,2099-01-01,1/1/2024,PW1,,10.0.0.1,\"\"\r\n";
 const std::string kAd3 = "3,Ad,Spam Co,spam@example.com,1,buy,\"\",Jobs,2000-01-01,1/1/2000,PW3,,10.6.6.6,\"\"\r\n";
 constexpr char kAd4[] = "4,Caf\xE9,Zoe,z@example.org,5,\"a\0b\",,Pets,2099-01-01,1/1/2024,PW4,,10.0.0.4,\r\n";
 const std::string kAd2 = "2,Ad,Spam Co,spam@example.com,1,buy,\"\",Pets,2099-01-01,1/1/2024,PW2,,10.6.6.6,\"\"\r\n";
@@ -36,9 +37,11 @@ const std::string kExport = kHeader + kAd1 + kAd2 + kAd3 + std::string(kAd4, siz
 constexpr char kIds[] = "SELECT group_concat(ID) FROM (SELECT ID FROM QB ORDER BY ID)";
 constexpr char kPgIds[] = "SELECT string_agg(id::text, ',' ORDER BY id) FROM qb";
 // The ads 5 to 8 an import with new IDs adds are 1 to 4, byte for byte (INTERSECT takes NULLs as equal).
-#define QB_ALL_BUT_ID "item, name, email, price, \"desc\", phone, category, expire, \"date\", password, remotehost, remoteaddr, remoteuser"
-constexpr char kSameAsFirstFour[] = "SELECT count(*) FROM (SELECT " QB_ALL_BUT_ID " FROM qb WHERE id > 4 INTERSECT SELECT "
-                                    QB_ALL_BUT_ID " FROM qb WHERE id <= 4) AS ads";
+#define QB_ALL_BUT_ID \
+  "item, name, email, price, \"desc\", phone, category, expire, \"date\", password, remotehost, remoteaddr, remoteuser"
+constexpr char kSameAsFirstFour[] =
+    "SELECT count(*) FROM (SELECT " QB_ALL_BUT_ID " FROM qb WHERE id > 4 INTERSECT SELECT " QB_ALL_BUT_ID
+    " FROM qb WHERE id <= 4) AS ads";
 
 // Ads counted by the placing limit (in the future, so they count whatever the clock) and an exempt address.
 constexpr char kPlaced[] =
@@ -52,7 +55,7 @@ struct Row {
   std::string args;  // split at blanks, but not inside '...'; "{site}" stands for the site's directory
   std::string input;
   int status;
-  std::string out, err;  // substrings; out "=..." is the exact output
+  std::string out, err;                         // substrings; out "=..." is the exact output
   std::string query = kIds, after = "1,2,3,4";  // the store afterwards
   std::string before = "";                      // SQL run on the store first ({site} too)
   std::optional<Store> only = std::nullopt;     // a row of one store's SQL or commands
@@ -129,7 +132,8 @@ const Row kRows[] = {
      " (ad 2) has a password with lower-case letters, which no one can type (the board upper-cases what "
      "is typed); qbadmin password ID sets a new one\n1 problem.\n",
      "", kIds, "1,2,3,4", "UPDATE qb SET password = 'Pw2' WHERE id = 2"},
-    {"check", "", 1, "PROBLEM  cat.lst: Input past end of file: cat.lst\n", "", kIds, "1,2,3,4", "", std::nullopt, "Vehicles\nBoats\n"},
+    {"check", "", 1, "PROBLEM  cat.lst: Input past end of file: cat.lst\n", "", kIds, "1,2,3,4", "", std::nullopt,
+     "Vehicles\nBoats\n"},
     {"check", "", 1, "PROBLEM  qb.db: data: 1 ad (ad 4) has an Expire", "", kIds, "1,2,3,4",
      "UPDATE QB SET Expire = '4/1/2099' WHERE ID = 4", Store::kSqlite},
     {"limits", "", 0,
@@ -181,7 +185,8 @@ TEST_P(Qbadmin, CommandsAndTheirOutcomes) {
     if (row.only && *row.only != GetParam()) continue;
     Site site("op@example.org\n30\nhttp://x/\nhttp://x/\nN\nwhite\n", row.categories, "", GetParam());
     const auto qbadmin = [&](const std::vector<std::string>& args, const std::string& input) {
-      return qbtest::RunProcess(QBADMIN_PATH, {.env = {}, .body = input, .dir = site.Dir()}, qbtest::Output::kFile, args);
+      return qbtest::RunProcess(QBADMIN_PATH, {.env = {}, .body = input, .dir = site.Dir()}, qbtest::Output::kFile,
+                                args);
     };
     if (pg) {
       ASSERT_EQ(qbadmin({"import", "-"}, kExport).status, 0);  // as a site moves from qb.db

@@ -57,8 +57,9 @@ Texts Rows(std::unique_ptr<QueryDef> query, std::string_view param = {}, std::st
 }
 
 std::string Schema(const Site& site) {
-  return site.Query("SELECT (SELECT user_version FROM pragma_user_version) || ' ' || group_concat(name, ' ') "
-                    "FROM (SELECT name FROM sqlite_master WHERE type = 'index' ORDER BY name)");
+  return site.Query(
+      "SELECT (SELECT user_version FROM pragma_user_version) || ' ' || group_concat(name, ' ') "
+      "FROM (SELECT name FROM sqlite_master WHERE type = 'index' ORDER BY name)");
 }
 
 TEST(Store, OpensNewEmptyAndOutsideStoresAndUpgradesOnlyOldOnes) {
@@ -75,8 +76,9 @@ TEST(Store, OpensNewEmptyAndOutsideStoresAndUpgradesOnlyOldOnes) {
     Database::Open({site.Path("qb.db")});  // a current store is only read
     EXPECT_EQ(Schema(site), "3 QB_Category QB_SellerName QbGuess_Ad QbGuess_At QbPlace_Addr QbPlace_At\n");
     // A store of the first version: the plain-name index gives way.
-    site.Query("PRAGMA user_version = 1; DROP TABLE QbGuess; DROP TABLE QbPlace; DROP INDEX QB_SellerName; "
-               "CREATE INDEX QB_Name ON QB(Name)");
+    site.Query(
+        "PRAGMA user_version = 1; DROP TABLE QbGuess; DROP TABLE QbPlace; DROP INDEX QB_SellerName; "
+        "CREATE INDEX QB_Name ON QB(Name)");
     EXPECT_EQ(Schema(site), "1 QB_Category QB_Name\n");
     Database::Open({site.Path("qb.db")});
     EXPECT_EQ(Schema(site), current);
@@ -120,8 +122,7 @@ std::string PlanProblem(const Site& site, Database& db, Statement statement, con
   }
   sqlite3_stmt* stmt = nullptr;
   const std::string explain = "EXPLAIN QUERY PLAN " + std::string(SqliteText(statement));
-  if (sqlite3_prepare_v2(lite->Handle(), explain.c_str(), -1, &stmt, nullptr) != 0)
-    return "not prepared";
+  if (sqlite3_prepare_v2(lite->Handle(), explain.c_str(), -1, &stmt, nullptr) != 0) return "not prepared";
   for (int i = 1; i <= sqlite3_bind_parameter_count(stmt); ++i) sqlite3_bind_text(stmt, i, value, -1, SQLITE_STATIC);
   while (sqlite3_step(stmt) == SQLITE_ROW) plan += reinterpret_cast<const char*>(sqlite3_column_text(stmt, 3));
   sqlite3_finalize(stmt);
@@ -132,14 +133,15 @@ TEST_P(OnEachStore, QueriesCompareAsTheBoardDoesAndUseAnIndex) {
   const auto site = NewSite();
   auto db = Open(*site);
   for (const char* name : {"Ann Lee", "ANN LEE", "Ann Leef"}) AddAd(*site, *db, {{"Name", name}});
-  for (const char* c : {"Cars", "cars & trucks", "100% Wool", "100 kg Wool", "A_B", "AxB"}) AddAd(*site, *db, {{"Category", c}});
+  for (const char* c : {"Cars", "cars & trucks", "100% Wool", "100 kg Wool", "A_B", "AxB"})
+    AddAd(*site, *db, {{"Category", c}});
   for (const char* e : {"2025-12-31", "2026-01-01", "2026-09-30", "2026-10-01"}) AddAd(*site, *db, {{"Expire", e}});
   const std::tuple<Statement, const char*, const char*, Texts> selects[] = {
       {kSellerAds, "pName", "ann lee", {"1", "2"}}, {kListCategory, "pCat", "CARS", {"4"}},
-      {kListCategory, "pCat", "cars%", {"4", "5"}},   {kListCategory, "pCat", "100% wool", {"6", "7"}},
-      {kListCategory, "pCat", "a_b", {"8", "9"}},     {kAdById, "pName", "12", {"12"}},
-      {kAdByIdForEdit, "pItem", "007", {"7"}},        {kAnyExpired, "pName", "12/31/2025", {}},
-      {kAnyExpired, "pName", "1/1/2026", {"10"}},      {kAnyExpired, "pName", "13/1/2026", {}}};
+      {kListCategory, "pCat", "cars%", {"4", "5"}}, {kListCategory, "pCat", "100% wool", {"6", "7"}},
+      {kListCategory, "pCat", "a_b", {"8", "9"}},   {kAdById, "pName", "12", {"12"}},
+      {kAdByIdForEdit, "pItem", "007", {"7"}},      {kAnyExpired, "pName", "12/31/2025", {}},
+      {kAnyExpired, "pName", "1/1/2026", {"10"}},   {kAnyExpired, "pName", "13/1/2026", {}}};
   for (const auto& [sql, param, value, ids] : selects)
     EXPECT_EQ(Rows(db->CreateQueryDef(sql), param, value), ids) << int(sql) << value;
   auto hidden = OwnQuery(*db, "SELECT ':a' AS \"x:b\" FROM QB WHERE ID = QbId(:pName) -- :c",
@@ -147,15 +149,21 @@ TEST_P(OnEachStore, QueriesCompareAsTheBoardDoesAndUseAnIndex) {
   EXPECT_EQ(Rows(std::move(hidden), "pName", "12", "x:b"), Texts{":a"});  // no parameter in quotes or comments
   for (const char* bad : {"", "abc", "12abc", "-1", " 12", "12 ", "12.0", "+12", "99999999999999999999"})
     EXPECT_EQ(Rows(db->CreateQueryDef(kAdById), "pName", bad), Texts{}) << bad;
-  for (const auto& [sql, value, count] : {std::tuple{kDeleteAd, "twelve", 0}, {kDeleteAd, "12", 1}, {kPurgeExpired, "10/1/2026", 2}}) {
+  for (const auto& [sql, value, count] :
+       {std::tuple{kDeleteAd, "twelve", 0}, {kDeleteAd, "12", 1}, {kPurgeExpired, "10/1/2026", 2}}) {
     auto query = db->CreateQueryDef(sql);
     query->SetParameter("pName", value);
     query->Execute();
     EXPECT_EQ(query->RowsAffected(), count) << value;
   }
   EXPECT_EQ(AddAd(*site, *db, {{"Item", "Desk"}}), 14);  // IDs are never reused
-  for (const auto& [sql, value] : {std::pair{kListCategory, "Cars"}, {kAnyExpired, "1/1/2026"}, {kPurgeExpired, "1/1/2026"},
-                                   {kSellerAds, "Ann"}, {kAdByIdForEdit, "12"}, {kAdById, "12"}, {kDeleteAd, "12"}})
+  for (const auto& [sql, value] : {std::pair{kListCategory, "Cars"},
+                                   {kAnyExpired, "1/1/2026"},
+                                   {kPurgeExpired, "1/1/2026"},
+                                   {kSellerAds, "Ann"},
+                                   {kAdByIdForEdit, "12"},
+                                   {kAdById, "12"},
+                                   {kDeleteAd, "12"}})
     EXPECT_EQ(PlanProblem(*site, *db, sql, value), "") << int(sql);
 }
 
@@ -166,8 +174,10 @@ TEST_P(OnEachStore, RecordsetsAndTheirClosingRules) {
   auto table = db->OpenTable("qb");
   auto sellers = db->CreateQueryDef(kSellerAds);
   const std::pair<std::function<void()>, int> refused[] = {
-      {[&] { db->OpenTable("Ads"); }, kErrItemNotFound},       {[&] { table->Update(); }, kErrInvalidArgument},
-      {[&] { table->SetField("Item", "x"); }, kErrInvalidArgument}, {[&] { sellers->Execute(); }, kErrInvalidArgument},
+      {[&] { db->OpenTable("Ads"); }, kErrItemNotFound},
+      {[&] { table->Update(); }, kErrInvalidArgument},
+      {[&] { table->SetField("Item", "x"); }, kErrInvalidArgument},
+      {[&] { sellers->Execute(); }, kErrInvalidArgument},
       {[&] { sellers->SetParameter("pItem", "x"); }, kErrItemNotFound},
       {[&] { OwnQuery(*db, "SELECT * FROM Ads", "SELECT * FROM Ads")->OpenRecordset(); }, 3001},
       {[&] { db->Reopen(); }, kErrInvalidArgument}};
@@ -288,7 +298,8 @@ TEST(Store, WritersQueueAndADeadOneHoldsUpNoOne) {
   ASSERT_EQ(::read(taken[0], &byte, 1), 1);
   EXPECT_EQ(byte, 'y');
   std::vector<std::unique_ptr<WriteTurn>> turns;
-  for (auto i = 1u; i < WriteTurn::kAtOnce; ++i) EXPECT_TRUE(turns.emplace_back(std::make_unique<WriteTurn>(lock))->Take(later()));
+  for (auto i = 1u; i < WriteTurn::kAtOnce; ++i)
+    EXPECT_TRUE(turns.emplace_back(std::make_unique<WriteTurn>(lock))->Take(later()));
   std::atomic<int> last = -1;
   std::thread next([&] {
     WriteTransaction transaction(*db);

@@ -24,12 +24,11 @@
 namespace qb {
 namespace {
 
-
 TEST(FormDecoding, UrlDecode) {
   const std::pair<std::string, std::string> decoded[] = {
-      {"", ""}, {"Ann+Lee", "Ann Lee"}, {"50%25+off", "50% off"}, {"%41%42", "AB"}, {"%2541", "%41"},
-      {"%2B", "+"}, {"%e9t%C3%A9", "\xe9t\xc3\xa9"}, {"a%00b", std::string("a\0b", 3)}, {"x%4", "x\x04"},
-      {"%fF", "\xff"}};
+      {"", ""},         {"Ann+Lee", "Ann Lee"}, {"50%25+off", "50% off"},        {"%41%42", "AB"},
+      {"%2541", "%41"}, {"%2B", "+"},           {"%e9t%C3%A9", "\xe9t\xc3\xa9"}, {"a%00b", std::string("a\0b", 3)},
+      {"x%4", "x\x04"}, {"%fF", "\xff"}};
   for (const auto& [in, out] : decoded) EXPECT_EQ(UrlDecode(in), out) << in;
   for (const char* bad : {"%", "abc%", "%G1", "%+4", "%-1", "a%%41"})
     EXPECT_EQ(qbtest::Raised([bad] { UrlDecode(bad); }).first, kErrUrlDecode) << bad;
@@ -42,12 +41,18 @@ TEST(FormDecoding, PairsAndLookups) {
     std::string name, value;
     std::size_t last;
   };
-  const Case cases[] = {
-      {{"action=Main&Cat=3"}, "ACTION", "Main", 2}, {{"a=1=2"}, "a", "1=2", 2}, {{"x&b=2"}, "x&b", "2", 1},
-      {{"x&b=2"}, "b", "", 1}, {{"a=1&tail"}, "a", "1", 1}, {{"=5&a="}, "", "5", 2},
-      {{"no fields", ""}, "no fields", "", 0}, {{"Action=Edit", "Action=Update"}, "action", "Edit;Update", 2},
-      {{"a=1&a=&a=2"}, "a", "1;;2", 3}, {{"a=&a=2"}, "a", "2", 2}, {{"a=x&a="}, "a", "x;", 2},
-      {{"a+b=%41"}, "A B", "A", 1}};
+  const Case cases[] = {{{"action=Main&Cat=3"}, "ACTION", "Main", 2},
+                        {{"a=1=2"}, "a", "1=2", 2},
+                        {{"x&b=2"}, "x&b", "2", 1},
+                        {{"x&b=2"}, "b", "", 1},
+                        {{"a=1&tail"}, "a", "1", 1},
+                        {{"=5&a="}, "", "5", 2},
+                        {{"no fields", ""}, "no fields", "", 0},
+                        {{"Action=Edit", "Action=Update"}, "action", "Edit;Update", 2},
+                        {{"a=1&a=&a=2"}, "a", "1;;2", 3},
+                        {{"a=&a=2"}, "a", "2", 2},
+                        {{"a=x&a="}, "a", "x;", 2},
+                        {{"a+b=%41"}, "A B", "A", 1}};
   for (const Case& c : cases) {
     FormPairs pairs;
     for (const auto& t : c.texts) pairs.ParsePairs(t);
@@ -69,14 +74,16 @@ TEST(ValueListReader, TextsNumbersAndTheirEnd) {
       {"\"q\"  tail,x\n", {"q", "x", "!62"}},
       {"", {"!62"}},
       {",\n", {"", "", "!62"}},
-      {"30\n-7\nabc\n30 days\n2.5\n3.5\n \n-0.5\n99999999999\n", {"#30", "#-7", "#0", "#30", "#2", "#4", "#0", "#0", "!6"}},
+      {"30\n-7\nabc\n30 days\n2.5\n3.5\n \n-0.5\n99999999999\n",
+       {"#30", "#-7", "#0", "#30", "#2", "#4", "#0", "#0", "!6"}},
       {"2147483647\n-2147483648\n2147483648\n", {"#2147483647", "#-2147483648", "!6"}},
   };
   for (const auto& [content, reads] : files) {
     ValueListReader r(content, "t.cfg");
     for (const std::string& want : reads) {
       if (want[0] == '!') {
-        EXPECT_EQ(qbtest::Raised([&] { want == "!6" ? (void)r.NextNumber() : (void)r.NextText(); }).first, std::stoi(want.substr(1)))
+        EXPECT_EQ(qbtest::Raised([&] { want == "!6" ? (void)r.NextNumber() : (void)r.NextText(); }).first,
+                  std::stoi(want.substr(1)))
             << content;
       } else if (want[0] == '#') {
         EXPECT_EQ(r.NextNumber(), std::stoi(want.substr(1))) << content;
@@ -85,7 +92,8 @@ TEST(ValueListReader, TextsNumbersAndTheirEnd) {
       }
     }
   }
-  EXPECT_EQ(qbtest::Raised([] { ValueListReader::FromFile("/nonexistent/qbcgi.cfg", "qbcgi.cfg"); }).first, kErrFileNotFound);
+  EXPECT_EQ(qbtest::Raised([] { ValueListReader::FromFile("/nonexistent/qbcgi.cfg", "qbcgi.cfg"); }).first,
+            kErrFileNotFound);
   EXPECT_EQ(BuildErrorText("x", 65001), "x Error Number =  65001");
   EXPECT_EQ(BuildErrorText("x", -2147467259), "x Error Number = -2147467259");
 }
@@ -94,8 +102,8 @@ TEST(AdDates, EveryMonthAndLeapYear) {
   // The last day of every month, in a common year, a leap year, a century
   // and a fourth century; the day after it must not parse.
   for (const int year : {2026, 2024, 1900, 2000}) {
-    const int lengths[] = {31, (year % 4 == 0 && (year % 100 != 0 || year % 400 == 0)) ? 29 : 28, 31, 30, 31, 30,
-                           31, 31, 30, 31, 30, 31};
+    const int lengths[] = {
+        31, (year % 4 == 0 && (year % 100 != 0 || year % 400 == 0)) ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     CivilDate first{year, 1, 1};
     for (int month = 1; month <= 12; ++month) {
       const int last = lengths[month - 1];
@@ -112,7 +120,8 @@ TEST(AdDates, EveryMonthAndLeapYear) {
     std::tm tm{};
     gmtime_r(&t, &tm);
     ASSERT_EQ(IsoDateText(AddDays({1970, 1, 1}, n)),
-              IsoDateText(CivilDate{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday})) << n;
+              IsoDateText(CivilDate{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday}))
+        << n;
   }
   EXPECT_EQ(UsDateText({999, 12, 31}), "12/31/0999");
   EXPECT_EQ(IsoDateText({5, 3, 9}), "0005-03-09");
@@ -122,7 +131,8 @@ TEST(AdDates, EveryMonthAndLeapYear) {
     EXPECT_FALSE(ParseUsDate(bad)) << bad;
   EXPECT_EQ(AddDays({9999, 12, 30}, 1), (CivilDate{9999, 12, 31}));
   EXPECT_EQ(AddDays({1, 1, 2}, -1), (CivilDate{1, 1, 1}));
-  for (const auto& [date, days] : {std::pair<CivilDate, std::int64_t>{{9999, 12, 31}, 1}, {{1, 1, 1}, -1},
+  for (const auto& [date, days] : {std::pair<CivilDate, std::int64_t>{{9999, 12, 31}, 1},
+                                   {{1, 1, 1}, -1},
                                    {{2026, 6, 1}, std::numeric_limits<std::int64_t>::max()},
                                    {{2026, 6, 1}, std::numeric_limits<std::int64_t>::min()}})
     EXPECT_EQ(qbtest::Raised([d = date, n = days] { AddDays(d, n); }).first, kErrOverflow);
@@ -180,17 +190,47 @@ TEST(ResponseWriter, RewindAndCutOnAFileAndAPipe) {
 // plus that code, but those the store never meets show 3001; a SQLSTATE
 // shows the number of the SQLite failure it is most like.
 TEST(StoreFailures, NumbersOfEachBackendsFailures) {
-  for (const int rc : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26,
-                       27, 28, SQLITE_ROW, SQLITE_DONE, SQLITE_IOERR_WRITE, SQLITE_READONLY_DIRECTORY}) {
+  for (const int rc : {1,
+                       2,
+                       3,
+                       4,
+                       5,
+                       6,
+                       7,
+                       8,
+                       9,
+                       10,
+                       11,
+                       12,
+                       13,
+                       14,
+                       15,
+                       16,
+                       17,
+                       18,
+                       19,
+                       20,
+                       21,
+                       22,
+                       23,
+                       24,
+                       25,
+                       26,
+                       27,
+                       28,
+                       SQLITE_ROW,
+                       SQLITE_DONE,
+                       SQLITE_IOERR_WRITE,
+                       SQLITE_READONLY_DIRECTORY}) {
     const int number = StoreError(nullptr, rc, "x").Number(), primary = rc & 0xff;
     const bool neverMet = std::set{2, 12, 16, 22, 23, 24, 27, 28, SQLITE_ROW, SQLITE_DONE}.contains(primary);
     EXPECT_EQ(number, neverMet ? 3001 : 3000 + primary) << rc;
     EXPECT_EQ(CannotWriteStore(QbError(number, "x")), number == 3003 || number == 3008 || number == 3014) << rc;
   }
-  const std::pair<const char*, int> states[] = {
-      {"08006", 3014}, {"57P01", 3014}, {"25006", 3008}, {"42501", 3008}, {"55P03", 3005}, {"40P01", 3005},
-      {"40001", 3005}, {"57014", 3005}, {"53100", 3013}, {"53300", 3013}, {"22001", 3018}, {"54000", 3018},
-      {"23505", 3019}, {"42P01", 3001}, {"22P02", 3001}};
+  const std::pair<const char*, int> states[] = {{"08006", 3014}, {"57P01", 3014}, {"25006", 3008}, {"42501", 3008},
+                                                {"55P03", 3005}, {"40P01", 3005}, {"40001", 3005}, {"57014", 3005},
+                                                {"53100", 3013}, {"53300", 3013}, {"22001", 3018}, {"54000", 3018},
+                                                {"23505", 3019}, {"42P01", 3001}, {"22P02", 3001}};
   for (const auto& [state, number] : states) EXPECT_EQ(StoreFailureNumber(PgFailure(state)), number) << state;
 }
 

@@ -48,10 +48,10 @@ struct Row {
   std::function<void(const Site&)> prepare = nullptr;
   std::optional<std::string> guesses = std::nullopt;  // wrong passwords counted afterwards
   std::optional<std::string> placed = std::nullopt;   // ads counted afterwards, per address
-  bool fileOnly = false;     // about the store file itself: SQLite only
-  bool serverOnly = false;   // about the database server: PostgreSQL only
-  bool residentOnly = false;  // about the connection a resident process keeps
-  std::string postgresGolden = "";  // the page on PostgreSQL, when its error text differs
+  bool fileOnly = false;                              // about the store file itself: SQLite only
+  bool serverOnly = false;                            // about the database server: PostgreSQL only
+  bool residentOnly = false;                          // about the connection a resident process keeps
+  std::string postgresGolden = "";                    // the page on PostgreSQL, when its error text differs
 };
 
 Call With(Call call, const std::string& name, const std::string& value) {
@@ -551,7 +551,8 @@ class WholeRequest : public testing::TestWithParam<std::tuple<Row, bool, Store>>
 
 TEST_P(WholeRequest, AnswersAndStoresAsExpected) {
   const auto& [row, resident, store] = GetParam();
-  if ((resident && row.output == Output::kPipe) || (!resident && row.residentOnly) || (store == Store::kPostgres ? row.fileOnly : row.serverOnly)) {
+  if ((resident && row.output == Output::kPipe) || (!resident && row.residentOnly) ||
+      (store == Store::kPostgres ? row.fileOnly : row.serverOnly)) {
     GTEST_SKIP();
   }
   if (store == Store::kPostgres && TestPostgres().empty()) {
@@ -600,7 +601,8 @@ INSTANTIATE_TEST_SUITE_P(Table, WholeRequest,
 TEST(WholeRequestBanners, EachIsShownAboutAsOftenAsTheOther) {
   Site site(kBannersOn, kCategories, "2\ni1\nl1\ni2\nl2\n");
   int first = 0;
-  for (int page = 0; page < 400; ++page) first += RunRequest(site, Get("action=Main")).find("src=\"i1\"") != std::string::npos;
+  for (int page = 0; page < 400; ++page)
+    first += RunRequest(site, Get("action=Main")).find("src=\"i1\"") != std::string::npos;
   // 400 fair draws fall outside 150 to 250 about once in two million runs.
   EXPECT_GT(first, 150);
   EXPECT_LT(first, 250);

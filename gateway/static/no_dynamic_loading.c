@@ -9,24 +9,24 @@
  * library's shared objects at run time. These load nothing. */
 #include <stddef.h>
 
-void *__wrap_dlopen(const char *file, int mode) {
+void* __wrap_dlopen(const char* file, int mode) {
   (void)file;
   (void)mode;
   return NULL;
 }
 
-void *__wrap_dlsym(void *handle, const char *name) {
+void* __wrap_dlsym(void* handle, const char* name) {
   (void)handle;
   (void)name;
   return NULL;
 }
 
-int __wrap_dlclose(void *handle) {
+int __wrap_dlclose(void* handle) {
   (void)handle;
   return 0;
 }
 
-char *__wrap_dlerror(void) {
+char* __wrap_dlerror(void) {
   static char message[] = "this program loads no shared objects";
   return message;
 }

@@ -7,7 +7,7 @@
 typedef unsigned int OM_uint32;
 #define GSS_UNAVAILABLE 0xD0000u /* GSS_S_FAILURE */
 
-void *GSS_C_NT_HOSTBASED_SERVICE = NULL;
+void* GSS_C_NT_HOSTBASED_SERVICE = NULL;
 
 #define GSS_STUB(name) \
   OM_uint32 name(void) { return GSS_UNAVAILABLE; }
@@ -35,8 +35,8 @@ LDAP_STUB(ldap_set_option)
 LDAP_STUB(ldap_simple_bind)
 LDAP_STUB(ldap_unbind)
 LDAP_STUB(ldap_value_free_len)
-void *ldap_init(void) { return NULL; }
-char *ldap_err2string(int error) {
+void* ldap_init(void) { return NULL; }
+char* ldap_err2string(int error) {
   (void)error;
   return "LDAP is not available";
 }

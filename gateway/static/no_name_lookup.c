@@ -16,7 +16,7 @@
 #include <netdb.h>
 #include <stddef.h>
 
-struct hostent *__wrap_gethostbyname(const char *name) {
+struct hostent* __wrap_gethostbyname(const char* name) {
   (void)name;
   h_errno = HOST_NOT_FOUND;
   return NULL;

@@ -17,15 +17,14 @@
  * and the x86_64cpuid object): four feature words, the probe's signature, and
  * OPENSSL_cpuid_setup alone in its object. CMake links this file only there;
  * elsewhere it must not build. */
-#if !defined(__x86_64__) || !defined(OPENSSL_VERSION_MAJOR) || OPENSSL_VERSION_MAJOR != 3 || \
-    OPENSSL_VERSION_MINOR != 0
+#if !defined(__x86_64__) || !defined(OPENSSL_VERSION_MAJOR) || OPENSSL_VERSION_MAJOR != 3 || OPENSSL_VERSION_MINOR != 0
 #error "openssl_cpu_setup.c mirrors OpenSSL 3.0 on x86-64; link OpenSSL's own CPU setup instead"
 #endif
 
 /* OpenSSL's CPU feature words, and its probe, which fills words 2 and 3 and
  * returns words 0 and 1. */
 extern unsigned int OPENSSL_ia32cap_P[4];
-unsigned long long OPENSSL_ia32_cpuid(unsigned int *words);
+unsigned long long OPENSSL_ia32_cpuid(unsigned int* words);
 
 void OPENSSL_cpuid_setup(void) {}
 

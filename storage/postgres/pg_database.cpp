@@ -19,9 +19,9 @@
 #include "storage/postgres/pg_error.h"
 #include "storage/postgres/pg_kept.h"
 #include "storage/postgres/pg_link.h"
-#include "storage/store_failure.h"
 #include "storage/postgres/pg_schema.h"
 #include "storage/postgres/pg_statements.h"
+#include "storage/store_failure.h"
 
 // In the static program, OpenSSL's probe of the CPU waits for the first
 // connection (gateway/static/openssl_cpu_setup.c); elsewhere it is absent.
@@ -89,15 +89,12 @@ std::int64_t BigEndian(const char* bytes, int length) {
   std::uint64_t value = 0;
   for (int i = 0; i < length; ++i) value = value << 8 | static_cast<unsigned char>(bytes[i]);
   const int unused = 64 - 8 * length;  // sign-extend a 2- or 4-byte value
-  return unused == 0 ? static_cast<std::int64_t>(value)
-                     : static_cast<std::int64_t>(value << unused) >> unused;
+  return unused == 0 ? static_cast<std::int64_t>(value) : static_cast<std::int64_t>(value << unused) >> unused;
 }
 
 // A column name as PostgreSQL's table has it: lower case, quoted ("desc"
 // and "date" are SQL words).
-std::string QuotedColumn(int column) {
-  return '"' + AsciiLower(kAdColumns[column]) + '"';
-}
+std::string QuotedColumn(int column) { return '"' + AsciiLower(kAdColumns[column]) + '"'; }
 
 QbError FieldNotFound(std::string_view name) {
   return QbError(kErrItemNotFound, "Field " + std::string(name) + " not found");
@@ -213,7 +210,9 @@ class PgSession {
 // ---------------------------------------------------------------- PgDatabase
 
 PgDatabase::PgDatabase(PGconn* conn, std::string server, const ServerWaits& waits, KeptStore* kept)
-    : session_(std::make_shared<PgSession>(PgLink(conn, waits))), server_(std::move(server)), waits_(waits),
+    : session_(std::make_shared<PgSession>(PgLink(conn, waits))),
+      server_(std::move(server)),
+      waits_(waits),
       keptStore_(kept) {}
 
 PgDatabase::~PgDatabase() {
@@ -296,8 +295,8 @@ std::unique_ptr<QueryDef> PgDatabase::CreateQueryDef(std::string_view sql) {
     } else if (c == quote) {
       quote = 0;  // a doubled quote closes and opens again
     }
-    const bool starts = quote == 0 && c == ':' && i + 1 < sql.size() && isNameChar(sql[i + 1]) &&
-                        (i == 0 || sql[i - 1] != ':');
+    const bool starts =
+        quote == 0 && c == ':' && i + 1 < sql.size() && isNameChar(sql[i + 1]) && (i == 0 || sql[i - 1] != ':');
     if (!starts) {
       text += c;
       continue;
@@ -333,9 +332,7 @@ PgParams BindValues(std::span<const SqlValue> values) {
 
 }  // namespace
 
-std::unique_ptr<QueryDef> PgDatabase::CreateQueryDef(Statement statement) {
-  return CreateQueryDef(PgText(statement));
-}
+std::unique_ptr<QueryDef> PgDatabase::CreateQueryDef(Statement statement) { return CreateQueryDef(PgText(statement)); }
 
 std::int64_t PgDatabase::RunStatement(Statement statement, std::span<const SqlValue> values) {
   return RunSql(PgText(statement), values);
@@ -401,8 +398,7 @@ std::unique_ptr<Database> PgDatabase::Reopen() {
 // ---------------------------------------------------------------- PgQueryDef
 
 PgQueryDef::PgQueryDef(std::shared_ptr<PgSession> session, std::string sql, std::vector<std::string> names)
-    : session_(std::move(session)), sql_(std::move(sql)), names_(std::move(names)),
-      values_(names_.size()) {}
+    : session_(std::move(session)), sql_(std::move(sql)), names_(std::move(names)), values_(names_.size()) {}
 
 void PgQueryDef::RequireOpen() const {
   if (!open_) throw QbError(kErrObjectClosed, "The query is already closed");
@@ -563,14 +559,14 @@ void PgRecordset::Update() {
     marks.append(1, '$').append(number);
   }
   if (adding) {
-    session_->Run(values.empty() ? "INSERT INTO qb DEFAULT VALUES"
-                                 : "INSERT INTO qb (" + columns + ") VALUES (" + marks + ")",
-                  params, "Adding an ad");
+    session_->Run(
+        values.empty() ? "INSERT INTO qb DEFAULT VALUES" : "INSERT INTO qb (" + columns + ") VALUES (" + marks + ")",
+        params, "Adding an ad");
     return;
   }
   params.Number(editId_);
-  const auto result = session_->Run("UPDATE qb SET " + marks + " WHERE id = $" + std::to_string(params.Count()),
-                                    params, "Updating an ad");
+  const auto result = session_->Run("UPDATE qb SET " + marks + " WHERE id = $" + std::to_string(params.Count()), params,
+                                    "Updating an ad");
   if (std::atoll(PQcmdTuples(result->Get())) == 0) {
     throw QbError(kErrNoCurrentRecord, "No current record: the ad was deleted meanwhile");
   }

@@ -78,8 +78,8 @@ class PgQueryDef final : public QueryDef {
   PgQueryDef(std::shared_ptr<PgSession> session, std::string sql, std::vector<std::string> names);
   void RequireOpen() const;
   std::shared_ptr<PgSession> session_;
-  std::string sql_;                  // with $1, $2... for the :names
-  std::vector<std::string> names_;   // parameter names, by number
+  std::string sql_;                                 // with $1, $2... for the :names
+  std::vector<std::string> names_;                  // parameter names, by number
   std::vector<std::optional<std::string>> values_;  // bound values, by number (unset: NULL)
   std::shared_ptr<std::uint64_t> run_ = std::make_shared<std::uint64_t>(0);
   bool open_ = true;
@@ -103,7 +103,7 @@ class PgRecordset final : public Recordset {
   friend class PgDatabase;
   friend class PgQueryDef;
   PgRecordset(std::shared_ptr<PgSession> session, std::shared_ptr<PgResult> rows,
-              std::shared_ptr<std::uint64_t> run);  // query result
+              std::shared_ptr<std::uint64_t> run);           // query result
   explicit PgRecordset(std::shared_ptr<PgSession> session);  // table
   void RequireOpen() const;
   void RequireRow() const;

@@ -53,7 +53,7 @@ void PgLink::Await(const std::string& context) {
     const int unsent = PQflush(conn_);  // 1: more to send, -1: failed (the result says why)
     if (unsent < 0 || (unsent == 0 && PQisBusy(conn_) == 0)) return;
     if (!Ready(conn_, unsent != 0 ? POLLIN | POLLOUT : POLLIN, deadline)) break;
-    if (PQconsumeInput(conn_) == 0) return;  // the connection failed
+    if (PQconsumeInput(conn_) == 0) return;    // the connection failed
     deadline = Clock::now() + waits_.silence;  // the server sent or took something
   }
   // Closing the socket marks the connection broken, so that nothing waits on
@@ -94,8 +94,7 @@ void PgLink::Begin(const std::string& context, const std::string& first) {
   Exec(first.empty() ? "BEGIN; " + limitSql_ : "BEGIN; " + limitSql_ + "; " + first, context);
 }
 
-PgResultPtr PgLink::Run(const std::string& sql, const PgValues& values, int resultFormat,
-                        const std::string& context) {
+PgResultPtr PgLink::Run(const std::string& sql, const PgValues& values, int resultFormat, const std::string& context) {
   const auto send = [&] {
     return PQsendQueryParams(conn_, sql.c_str(), values.count, values.types, values.data, values.lengths,
                              values.formats, resultFormat) != 0;
@@ -110,9 +109,9 @@ PgResultPtr PgLink::Run(const std::string& sql, const PgValues& values, int resu
   }
   // The limit, the statement, the end of the pipeline (which commits): each
   // result followed by a null, then the pipeline's end.
-  if (PQenterPipelineMode(conn_) == 0 || PQsendQueryParams(conn_, limitSql_.c_str(), 0, nullptr, nullptr, nullptr,
-                                                           nullptr, 0) == 0 ||
-      !send() || PQpipelineSync(conn_) == 0) {
+  if (PQenterPipelineMode(conn_) == 0 ||
+      PQsendQueryParams(conn_, limitSql_.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0) == 0 || !send() ||
+      PQpipelineSync(conn_) == 0) {
     Fail(nullptr, context);
   }
   PgResultPtr failed, result;

@@ -57,9 +57,10 @@ void PgMaintenance::HoldOffNewAds() { db_.RunSql("LOCK TABLE qb IN SHARE ROW EXC
 // Ads placed later take IDs after the largest one now stored (SQLite's
 // AUTOINCREMENT does this itself); the sequence never goes back.
 void PgMaintenance::AfterImport() {
-  db_.RunSql("SELECT setval(s, greatest((SELECT max(id) FROM qb), nextval(s) - 1, 1)) "
-             "FROM pg_get_serial_sequence('qb', 'id') AS s",
-             {});
+  db_.RunSql(
+      "SELECT setval(s, greatest((SELECT max(id) FROM qb), nextval(s) - 1, 1)) "
+      "FROM pg_get_serial_sequence('qb', 'id') AS s",
+      {});
 }
 
 // Texts must be bytea to hold any byte, Expire a date.
@@ -68,8 +69,9 @@ std::optional<std::string_view> PgMaintenance::RequiredType(std::size_t column) 
 }
 
 void PgMaintenance::Backup(const std::string&) {
-  throw QbError(kErrInvalidArgument, "backup copies the SQLite file qb.db; this site keeps its ads in PostgreSQL, "
-                                     "so back them up with PostgreSQL's pg_dump (qbadmin export gives a CSV copy)");
+  throw QbError(kErrInvalidArgument,
+                "backup copies the SQLite file qb.db; this site keeps its ads in PostgreSQL, "
+                "so back them up with PostgreSQL's pg_dump (qbadmin export gives a CSV copy)");
 }
 
 }  // namespace qb

@@ -19,13 +19,13 @@ namespace {
 // try stops counting.
 std::string GuessWindow(bool byAddress, std::int64_t window, int tries) {
   return "coalesce((SELECT At FROM QbGuess WHERE AdID = $1" + std::string(byAddress ? " AND Addr = $2" : "") +
-         " AND At > $3 - " + std::to_string(window) + " ORDER BY At DESC LIMIT 1 OFFSET " +
-         std::to_string(tries - 1) + ") + " + std::to_string(window) + ", 0)";
+         " AND At > $3 - " + std::to_string(window) + " ORDER BY At DESC LIMIT 1 OFFSET " + std::to_string(tries - 1) +
+         ") + " + std::to_string(window) + ", 0)";
 }
 static_assert(guesses::kAddressWindow >= guesses::kAdWindow, "the cleanup keeps tries for the longer window");
-const std::string kGuessAllowedFrom =
-    "SELECT greatest(" + GuessWindow(true, guesses::kAddressWindow, guesses::kTriesPerAddress) + ", " +
-    GuessWindow(false, guesses::kAdWindow, guesses::kTriesPerAd) + ")";
+const std::string kGuessAllowedFrom = "SELECT greatest(" +
+                                      GuessWindow(true, guesses::kAddressWindow, guesses::kTriesPerAddress) + ", " +
+                                      GuessWindow(false, guesses::kAdWindow, guesses::kTriesPerAd) + ")";
 const std::string kGuessCleanup = "DELETE FROM QbGuess WHERE At <= $1 - " + std::to_string(guesses::kAddressWindow);
 
 // The placing limit is reached when the kAdsPerAddress-th newest ad of the
@@ -33,8 +33,9 @@ const std::string kGuessCleanup = "DELETE FROM QbGuess WHERE At <= $1 - " + std:
 const std::string kPlaceWindow = std::to_string(placing::kWindow);
 const std::string kPlaceAllowedFrom =
     "SELECT CASE WHEN EXISTS (SELECT 1 FROM QbPlaceExempt WHERE Addr = $1) THEN -1 ELSE coalesce((SELECT At FROM "
-    "QbPlace WHERE Addr = $1 AND At > $2 - " + kPlaceWindow + " ORDER BY At DESC LIMIT 1 OFFSET " +
-    std::to_string(placing::kAdsPerAddress - 1) + ") + " + kPlaceWindow + ", 0) END";
+    "QbPlace WHERE Addr = $1 AND At > $2 - " +
+    kPlaceWindow + " ORDER BY At DESC LIMIT 1 OFFSET " + std::to_string(placing::kAdsPerAddress - 1) + ") + " +
+    kPlaceWindow + ", 0) END";
 const std::string kPlaceCleanup = "DELETE FROM QbPlace WHERE At <= $1 - " + kPlaceWindow;
 const std::string kPlaceCounts =
     "SELECT Addr, count(*) FROM QbPlace WHERE At > $1 - " + kPlaceWindow + " GROUP BY Addr";

@@ -15,8 +15,8 @@
 #include "gateway/qb_error.h"
 #include "storage/ad_record.h"
 #include "storage/pending_change.h"
-#include "storage/sqlite/sqlite_schema.h"
 #include "storage/sqlite/sqlite_helpers.h"
+#include "storage/sqlite/sqlite_schema.h"
 #include "storage/sqlite/sqlite_statements.h"
 #include "storage/sqlite/write_turn.h"
 
@@ -219,8 +219,7 @@ namespace {
 
 // Runs an INSERT or UPDATE of table QB with the pending field values bound in
 // order (and `id` after them) and returns the number of rows changed.
-long long WriteRow(Connection& conn, const std::string& sql,
-                   const std::vector<std::pair<int, std::string>>& values,
+long long WriteRow(Connection& conn, const std::string& sql, const std::vector<std::pair<int, std::string>>& values,
                    std::optional<std::int64_t> id, std::string_view what) {
   sqlite3* db = conn.Use();
   const StmtHandle stmt = PrepareStatement(db, sql, conn.Context(what));
@@ -248,9 +247,13 @@ std::string QuotedColumn(int column) {
 // ---------------------------------------------------------------- Database
 
 SqliteDatabase::SqliteDatabase(sqlite3* db, std::string path, std::string displayName, KeptStore* kept,
-                   SqliteKept::FileIdentity file)
-    : db_(db), conn_(std::make_shared<Connection>(db, path, displayName)), path_(std::move(path)),
-      displayName_(std::move(displayName)), keptStore_(kept), file_(file) {
+                               SqliteKept::FileIdentity file)
+    : db_(db),
+      conn_(std::make_shared<Connection>(db, path, displayName)),
+      path_(std::move(path)),
+      displayName_(std::move(displayName)),
+      keptStore_(kept),
+      file_(file) {
   // The handler's state lives in this Database's connection object; a
   // reopened handle is pointed at its new one, so the handler never reads the
   // state of an object that may be gone.
@@ -292,8 +295,8 @@ std::unique_ptr<SqliteDatabase> SqliteDatabase::Open(const std::string& path, co
   sqlite3* handle = nullptr;
   // A connection is only ever used by the thread that opened it, so it does
   // without SQLite's per-connection mutex (taken at every column read).
-  const int rc = sqlite3_open_v2(path.c_str(), &handle,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  const int rc =
+      sqlite3_open_v2(path.c_str(), &handle, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   // Owning the handle at once closes it again on any failure below.
   std::unique_ptr<SqliteDatabase> db(new SqliteDatabase(handle, path, displayName, kept, file));
   if (rc != SQLITE_OK) throw StoreError(handle, rc, context);
@@ -383,7 +386,8 @@ void SqliteDatabase::ForEachRowOfSql(std::string_view sql, std::span<const SqlVa
     if (rc != SQLITE_ROW) break;
     auto& copy = rows.emplace_back(static_cast<std::size_t>(columns));
     for (int c = 0; c < columns; ++c) {
-      if (sqlite3_column_type(stmt.get(), c) != SQLITE_NULL) copy[static_cast<std::size_t>(c)] = ColumnText(stmt.get(), c);
+      if (sqlite3_column_type(stmt.get(), c) != SQLITE_NULL)
+        copy[static_cast<std::size_t>(c)] = ColumnText(stmt.get(), c);
     }
   }
   if (rc != SQLITE_DONE) throw conn_->Error(rc, "Running a statement");
@@ -636,9 +640,10 @@ void SqliteRecordset::Update() {
       columns += (columns.empty() ? "" : ", ") + QuotedColumn(column);
       marks += marks.empty() ? "?" : ", ?";
     }
-    WriteRow(*conn_, values.empty() ? "INSERT INTO QB DEFAULT VALUES"
-                                    : "INSERT INTO QB (" + columns + ") VALUES (" + marks + ")",
-             values, std::nullopt, "Adding an ad");
+    WriteRow(
+        *conn_,
+        values.empty() ? "INSERT INTO QB DEFAULT VALUES" : "INSERT INTO QB (" + columns + ") VALUES (" + marks + ")",
+        values, std::nullopt, "Adding an ad");
     return;
   }
   if (values.empty()) return;  // nothing changed, nothing to store

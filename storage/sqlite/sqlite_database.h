@@ -16,8 +16,8 @@ struct sqlite3_stmt;
 
 namespace qb {
 
-class PreparedQuery;   // shared prepared statement, defined in sqlite_database.cpp
-class Connection;  // connection state shared with statements, sqlite_database.cpp
+class PreparedQuery;  // shared prepared statement, defined in sqlite_database.cpp
+class Connection;     // connection state shared with statements, sqlite_database.cpp
 
 class SqliteDatabase final : public Database {
  public:
@@ -26,8 +26,7 @@ class SqliteDatabase final : public Database {
   // one another instead of failing. `displayName` names it in error
   // descriptions. With `kept`, the connection a resident process keeps is
   // used when it is still good, and given back to it when this closes.
-  static std::unique_ptr<SqliteDatabase> Open(const std::string& path, const std::string& displayName,
-                                              KeptStore* kept);
+  static std::unique_ptr<SqliteDatabase> Open(const std::string& path, const std::string& displayName, KeptStore* kept);
   ~SqliteDatabase() override;
 
   std::unique_ptr<Recordset> OpenTable(std::string_view name) override;
@@ -80,8 +79,8 @@ class SqliteQueryDef final : public QueryDef {
  private:
   friend class SqliteDatabase;
   explicit SqliteQueryDef(std::shared_ptr<PreparedQuery> stmt);
-  int Run(bool whenFree = false);  // SQLite's result code of one run, the statement left ready
-  PreparedQuery& Use() const;  // raises when this or the database is closed
+  int Run(bool whenFree = false);        // SQLite's result code of one run, the statement left ready
+  PreparedQuery& Use() const;            // raises when this or the database is closed
   std::shared_ptr<PreparedQuery> stmt_;  // released by Close
   bool open_ = true;
   long long rowsAffected_ = 0;
@@ -103,8 +102,8 @@ class SqliteRecordset final : public Recordset {
  private:
   friend class SqliteDatabase;
   friend class SqliteQueryDef;
-  explicit SqliteRecordset(std::shared_ptr<PreparedQuery> stmt);   // query result
-  explicit SqliteRecordset(std::shared_ptr<Connection> conn);  // table
+  explicit SqliteRecordset(std::shared_ptr<PreparedQuery> stmt);  // query result
+  explicit SqliteRecordset(std::shared_ptr<Connection> conn);     // table
   void Step();
   void RequireOpen() const;
   void RequireRow() const;
@@ -112,7 +111,7 @@ class SqliteRecordset final : public Recordset {
   int Column(std::string_view name) const;  // index of a result column, or -1
   std::shared_ptr<Connection> conn_;
   std::shared_ptr<PreparedQuery> stmt_;  // null for a table recordset
-  std::uint64_t run_ = 0;            // the statement run this result reads
+  std::uint64_t run_ = 0;                // the statement run this result reads
   bool open_ = true;
   bool eof_ = true;
   PendingChange change_;

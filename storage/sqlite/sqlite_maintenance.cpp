@@ -27,9 +27,7 @@ void SqliteMaintenance::ForEachRow(std::string_view sql, std::span<const SqlValu
 std::string SqliteMaintenance::Marker(std::size_t) const { return "?"; }
 
 // Quoted, as Desc and Date are SQL words.
-std::string SqliteMaintenance::Column(std::size_t column) const {
-  return '"' + std::string(kAdColumns[column]) + '"';
-}
+std::string SqliteMaintenance::Column(std::size_t column) const { return '"' + std::string(kAdColumns[column]) + '"'; }
 
 std::string SqliteMaintenance::ValueFor(std::size_t, const std::string& marker) const { return marker; }
 

@@ -44,8 +44,9 @@ void CheckResponse(const std::string& r, std::string_view input) {
   const bool complete = r.ends_with("</body></html>\r\n") || r.ends_with("</BODY></HTML>\r\n");
   const std::string ends = r.substr(0, 200) + "\n...\n" + r.substr(r.size() - std::min<std::size_t>(r.size(), 200));
   const char* fault = !(known && complete) ? "an unknown or incomplete response"
-                      : r.find("Internal error") != r.npos && input.find("Internal error") == input.npos ? "an unexpected exception"
-                      : nullptr;
+                      : r.find("Internal error") != r.npos && input.find("Internal error") == input.npos
+                          ? "an unexpected exception"
+                          : nullptr;
   if (fault) std::fprintf(stderr, "whole request: %s:\n%s\n", fault, ends.c_str()), std::abort();
 }
 

@@ -1,8 +1,8 @@
 #include "support/harness.h"
 
 #include <fcntl.h>
-#include <libpq-fe.h>
 #include <grp.h>
+#include <libpq-fe.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -48,8 +48,11 @@ std::string PgQuery(const std::string& server, const std::string& sql) {
     for (int c = 0; c < PQnfields(r); ++c) {
       if (c) rows += '|';
       std::size_t size = 0;
-      unsigned char* bytes = PQftype(r, c) == 17 ? PQunescapeBytea(reinterpret_cast<unsigned char*>(PQgetvalue(r, i, c)), &size) : nullptr;
-      rows += PQgetisnull(r, i, c) ? "<null>" : bytes ? std::string(reinterpret_cast<char*>(bytes), size) : PQgetvalue(r, i, c);
+      unsigned char* bytes =
+          PQftype(r, c) == 17 ? PQunescapeBytea(reinterpret_cast<unsigned char*>(PQgetvalue(r, i, c)), &size) : nullptr;
+      rows += PQgetisnull(r, i, c) ? "<null>"
+              : bytes              ? std::string(reinterpret_cast<char*>(bytes), size)
+                                   : PQgetvalue(r, i, c);
       PQfreemem(bytes);
     }
   }
@@ -93,7 +96,8 @@ Site::Site(const std::string& config, const std::string& categories, const std::
 }
 
 Site::~Site() {
-  if (!schema_.empty()) PgQuery(TestPostgres(), "SET client_min_messages = warning; DROP SCHEMA " + schema_ + " CASCADE");
+  if (!schema_.empty())
+    PgQuery(TestPostgres(), "SET client_min_messages = warning; DROP SCHEMA " + schema_ + " CASCADE");
   std::error_code ignored;
   fs::remove_all(dir_, ignored);
 }
@@ -153,10 +157,18 @@ long long Site::Seed(const Ad& ad) const {
     auto db = qb::Database::Open(qb::StoreLocation{Path("qb.db"), server_});
     auto table = db->OpenTable("QB");
     table->AddNew();
-    for (const auto& [name, value] : {std::pair{"Item", &ad.Item}, {"Name", &ad.Name}, {"Email", &ad.Email},
-                                      {"Price", &ad.Price}, {"Desc", &ad.Desc}, {"Phone", &ad.Phone},
-                                      {"Category", &ad.Category}, {"Expire", &ad.Expire}, {"Date", &ad.Date},
-                                      {"Password", &ad.Password}, {"RemoteHost", &kNone}, {"RemoteAddr", &kNone},
+    for (const auto& [name, value] : {std::pair{"Item", &ad.Item},
+                                      {"Name", &ad.Name},
+                                      {"Email", &ad.Email},
+                                      {"Price", &ad.Price},
+                                      {"Desc", &ad.Desc},
+                                      {"Phone", &ad.Phone},
+                                      {"Category", &ad.Category},
+                                      {"Expire", &ad.Expire},
+                                      {"Date", &ad.Date},
+                                      {"Password", &ad.Password},
+                                      {"RemoteHost", &kNone},
+                                      {"RemoteAddr", &kNone},
                                       {"RemoteUser", &kNone}})
       table->SetField(name, *value);
     table->Update();
@@ -173,8 +185,8 @@ long long Site::Seed(const Ad& ad) const {
                              "INSERT INTO QB (Item, Name, Email, Price, \"Desc\", Phone, Category, Expire, Date, "
                              "Password, RemoteHost, RemoteAddr, RemoteUser) VALUES (?,?,?,?,?,?,?,?,?,?,'','','')",
                              -1, &st, nullptr));
-  const std::string* values[] = {&ad.Item,     &ad.Name,     &ad.Email,  &ad.Price, &ad.Desc,
-                                 &ad.Phone,    &ad.Category, &ad.Expire, &ad.Date,  &ad.Password};
+  const std::string* values[] = {&ad.Item,  &ad.Name,     &ad.Email,  &ad.Price, &ad.Desc,
+                                 &ad.Phone, &ad.Category, &ad.Expire, &ad.Date,  &ad.Password};
   for (int i = 0; i < 10; ++i)
     sqlite3_bind_text(st, i + 1, values[i]->data(), static_cast<int>(values[i]->size()), SQLITE_TRANSIENT);
   const int rc = sqlite3_step(st);
@@ -209,8 +221,11 @@ std::string Site::InstallProgram(const std::string& name) const {
 }
 
 Call Get(const std::string& query) {
-  return {{{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", query}, {"SCRIPT_NAME", "/cgi-bin/qbcgi.exe"},
-           {"GATEWAY_INTERFACE", "CGI/1.1"}, {"REMOTE_ADDR", "127.0.0.1"}},
+  return {{{"REQUEST_METHOD", "GET"},
+           {"QUERY_STRING", query},
+           {"SCRIPT_NAME", "/cgi-bin/qbcgi.exe"},
+           {"GATEWAY_INTERFACE", "CGI/1.1"},
+           {"REMOTE_ADDR", "127.0.0.1"}},
           ""};
 }
 
@@ -273,7 +288,8 @@ class Streams {
       sigaddset(&usr1, SIGUSR1);
       ::pthread_sigmask(SIG_BLOCK, &usr1, nullptr);
       bool open = true;
-      for (std::size_t tick = 1, at = 0; !answered_; ++tick, std::this_thread::sleep_for(std::chrono::microseconds(200))) {
+      for (std::size_t tick = 1, at = 0; !answered_;
+           ++tick, std::this_thread::sleep_for(std::chrono::microseconds(200))) {
         ::pthread_kill(reader, SIGUSR1);
         if (tick % 25 != 0 || !open) continue;
         if (at < body.size() && ::write(fd, body.data() + at, std::min<std::size_t>(500, body.size() - at)) > 0) {

@@ -17,7 +17,8 @@
 
 namespace qbtest {
 
-inline constexpr char kConfig[] = "admin@example.com\n30\nhttp://example.com/cgi-bin\nhttp://example.com/\nN\n#FFFFCC\n";
+inline constexpr char kConfig[] =
+    "admin@example.com\n30\nhttp://example.com/cgi-bin\nhttp://example.com/\nN\n#FFFFCC\n";
 inline constexpr char kCategories[] = "Cars\nBoats\nHouses\nJobs\nPets\nMusic\nComputers\nOther\n";
 
 // Where a site keeps its ads: qb.db, or a schema of its own in the tests'
@@ -69,9 +70,9 @@ class Site {
 struct Call {
   std::map<std::string, std::string> env;
   std::string body;
-  std::string dir = "";   // a process's working directory; "" for ours
-  std::string name = "";  // the name a process is started by; "" for its path
-  bool trickle = false;   // the body through a pipe in pieces, signals breaking into every wait
+  std::string dir = "";        // a process's working directory; "" for ours
+  std::string name = "";       // the name a process is started by; "" for its path
+  bool trickle = false;        // the body through a pipe in pieces, signals breaking into every wait
   qb::ServerWaits waits = {};  // how long the database server is waited on
 };
 // A GET of `query`; a form POST of `body` to `query` (CONTENT_LENGTH its size).
@@ -94,12 +95,11 @@ std::string Capture(Output output, const std::function<void(int fd)>& write);
 
 struct Exit {
   std::string output, errors;  // standard output and standard error
-  int status = -1;              // exit status, -1 when killed
+  int status = -1;             // exit status, -1 when killed
 };
 // Runs `program` as a process with `call`'s environment only, extra
 // command-line words, optionally as another user (the caller being root).
-Exit RunProcess(const std::string& program, const Call& call, Output output,
-                const std::vector<std::string>& args = {},
+Exit RunProcess(const std::string& program, const Call& call, Output output, const std::vector<std::string>& args = {},
                 std::optional<std::pair<uid_t, gid_t>> user = std::nullopt);
 
 // tests/golden/NAME, which QB_UPDATE_GOLDEN rewrites with `actual` first.
