@@ -146,6 +146,10 @@ const Row kRows[] = {
      "SELECT count(*) FROM QbPlaceExempt", "2", kPlaced},
     {"limits --clear ' '", "", 2, "", "--clear: give an address"},
     {"stats --format json", "", 0, "\"ads\": 4,\n  \"expired\": 1,\n  \"unlisted\": 0", ""},
+    {"stats --format json", "", 0, "\"ads\": 1\n    }\n  ]\n}\n", "", kIds, "1,2,3,4",  // today is the last day
+     "UPDATE QB SET Date = ltrim(strftime('%m', 'now', 'localtime'), '0') || '/' || "
+     "ltrim(strftime('%d', 'now', 'localtime'), '0') || strftime('/%Y', 'now', 'localtime') WHERE ID = 1",
+     Store::kSqlite},
     {"new-site {site}/b/c --admin-email 'ops, board' --script-url http://h/b", "", 0,
      "pages link to http://h/b/qbcgi.exe; error pages name ops, board\n", "",
      "ATTACH '{site}/b/c/qb.db' AS b; SELECT count(*) FROM b.QB", "0", "", Store::kSqlite},

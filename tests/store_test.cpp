@@ -200,6 +200,7 @@ TEST_P(OnEachStore, RecordsetsAndTheirClosingRules) {
   EXPECT_EQ(ads->Field(name), "7");
   EXPECT_EQ(ads->Field("Expire"), "1999-12-31");
   EXPECT_TRUE(ads->FieldIsNull("DESC"));
+  EXPECT_EQ(Raised([&] { ads->Field("Colour"); }).first, kErrItemNotFound);
   EXPECT_EQ(Raised([&] { OwnQuery(*db, "SELECT Item FROM QB", "SELECT Item FROM QB")->OpenRecordset()->Edit(); }).first,
             kErrItemNotFound);  // an edit must know its ad
   ads->Edit();
