@@ -140,7 +140,7 @@ const Row kRows[] = {
      "=Address    Ads in the last hour  Placing\n10.0.0.1   1                     allowed\n"
      "10.6.6.6   2                     allowed\n127.0.0.1  0                     exempt\n",
      "", kCounted, "3", kPlaced},
-    {"limits --clear 10.6.6.6", "", 0, "=Forgot 2 ads counted for 10.6.6.6.\n", "", kCounted, "1", kPlaced},
+    {"limits --clear 10.0.0.1", "", 0, "=Forgot 1 ad counted for 10.0.0.1.\n", "", kCounted, "2", kPlaced},
     {"limits --all", "", 0, "=Forgot 3 ads counted for every address.\n", "", kCounted, "0", kPlaced},
     {"limits --exempt 2001:DB8::7", "", 0, "=2001:db8:0:0::/64 is exempt from the placing limit now.\n", "",
      "SELECT count(*) FROM QbPlaceExempt", "2", kPlaced},
