@@ -150,7 +150,7 @@ const Row kRows[] = {
      "UPDATE QB SET Date = ltrim(strftime('%m', 'now', 'localtime'), '0') || '/' || "
      "ltrim(strftime('%d', 'now', 'localtime'), '0') || strftime('/%Y', 'now', 'localtime') WHERE ID = 1",
      Store::kSqlite},
-    {"new-site {site}/b/c --admin-email 'ops, board' --script-url http://h/b", "", 0,
+    {"new-site {site}/b/c --admin-email 'ops, board' --script-url http://h/b --expire-days 36500", "", 0,
      "pages link to http://h/b/qbcgi.exe; error pages name ops, board\n", "",
      "ATTACH '{site}/b/c/qb.db' AS b; SELECT count(*) FROM b.QB", "0", "", Store::kSqlite},
     {"new-site {site}", "", 1, "", "is not empty; a new site needs an empty directory"},

@@ -209,6 +209,7 @@ TEST_P(OnEachStore, RecordsetsAndTheirClosingRules) {
   ads->SetField("Price", "8");
   ads->Update();  // the read ends before the write
   EXPECT_EQ(ads->Field("price"), "8");
+  EXPECT_EQ(ads->Field("ID"), "2");
   EXPECT_EQ(Raised([&] { ads->MoveNext(); }).first, kErrInvalidArgument);
   EXPECT_EQ(Rows(db->CreateQueryDef(kShowAll), {}, {}, "Price"), (Texts{"", "8"}));
   EXPECT_EQ(Rows(db->CreateQueryDef(kShowAll), {}, {}, "Item"), (Texts{"", ""}));
