@@ -81,7 +81,7 @@ void CheckSite(Invocation& inv) {
     report(true, "qbban.cfg: " + std::to_string(site.BannerCount) + " banners");
   }
 
-  const std::string store = site.config.StoreConnection.empty() ? "qb.db" : "PostgreSQL";
+  const std::string store = StoreLabel(SiteStore(inv.siteDir, site.config));
   std::unique_ptr<Database> db;
   if (attempt(store, [&] { db = OpenSiteStore(inv); })) {
     const std::vector<std::string> found = maintenance::CheckStore(*db);

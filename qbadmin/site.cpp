@@ -14,16 +14,19 @@ std::unique_ptr<Database> OpenSiteStore(const Invocation& inv, bool mayCreate) {
   if (!std::filesystem::is_regular_file(dir / "qbcgi.cfg", ignored)) {
     throw QbError(kErrFileNotFound, inv.siteDir + " is not a board's site: it has no qbcgi.cfg");
   }
-  // qbcgi.cfg names a PostgreSQL store; without one the board keeps its ads
-  // beside its settings under this fixed name.
   SiteConfig config;
   LoadSiteConfig(inv.siteDir, config);
-  const std::filesystem::path store = dir / "qb.db";
-  if (!config.StoreConnection.empty()) return Database::Open(StoreLocation{store.string(), config.StoreConnection});
-  if (!mayCreate && !std::filesystem::exists(store, ignored)) {
-    throw QbError(kErrFileNotFound, store.string() + " does not exist: the board has stored no ads yet");
-  }
-  return Database::Open(StoreLocation{store.string(), {}, {}, store.string()});
+  StoreLocation where = SiteStore(inv.siteDir, config);
+  where.mayCreate = mayCreate;
+  return Database::Open(where);
+}
+
+StoreLocation SiteStore(const std::string& siteDir, const SiteConfig& config) {
+  // qbcgi.cfg may name a PostgreSQL store; without one the board keeps its
+  // ads beside its settings under this fixed name (named in full here, so
+  // that the operator sees which site's file it is).
+  const std::string file = (std::filesystem::path(siteDir) / "qb.db").string();
+  return StoreLocation{.file = file, .server = config.StoreConnection, .fileName = file};
 }
 
 Site UnreadSite(const Invocation& inv) {

@@ -26,6 +26,8 @@ struct Invocation {
 // qb.db. The directory must hold qbcgi.cfg, so that a mistyped --site is not
 // taken for a site; qb.db must exist unless `mayCreate`.
 std::unique_ptr<Database> OpenSiteStore(const Invocation& inv, bool mayCreate = false);
+// Where the site in `siteDir` keeps its ads, as its settings `config` say.
+StoreLocation SiteStore(const std::string& siteDir, const SiteConfig& config);
 
 // The site in --site, with nothing read yet: the board's readers of
 // qbcgi.cfg, cat.lst and qbban.cfg fill it (LoadSiteConfig, LoadCategoryList,

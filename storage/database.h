@@ -50,12 +50,20 @@ struct ServerWaits {
 // holds a PostgreSQL connection string (libpq's key=value or URI form),
 // waited on as `waits` says. `fileName` names the file in error
 // descriptions (never the full server path, unless the caller says so).
+// Unless `mayCreate`, a store that is not there yet is not made: opening it
+// raises kErrFileNotFound (the operator's tool must not leave an empty store
+// behind a mistyped site).
 struct StoreLocation {
   std::string file;
   std::string server = {};
   ServerWaits waits = {};
   std::string fileName = "qb.db";
+  bool mayCreate = true;
 };
+
+// How an operator's report names the store at `where`: its file's name, or
+// the kind of server that holds it.
+std::string StoreLabel(const StoreLocation& where);
 
 // A value bound to a numbered parameter by Database::RunStatement and
 // ForEachRow: a number, a text (taken as the parameter's type, text or

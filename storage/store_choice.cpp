@@ -2,6 +2,7 @@
 // turn, opens a location it recognizes as its own and declines any other.
 // SQLite, the default, takes every location and so comes last.
 #include <memory>
+#include <string>
 
 #include "storage/database.h"
 #include "storage/postgres/pg_database.h"
@@ -10,19 +11,31 @@
 namespace qb {
 namespace {
 
-using StoreOpener = std::unique_ptr<Database> (*)(const StoreLocation& where, KeptStore* kept);
-constexpr StoreOpener kStores[] = {
-    &OpenPgStore,
-    &OpenSqliteStore,
+// A kind of store: its opener, null for a location that is not its own,
+// and the name an operator's report gives it, empty for such a location.
+struct StoreKind {
+  std::unique_ptr<Database> (*open)(const StoreLocation& where, KeptStore* kept);
+  std::string (*label)(const StoreLocation& where);
+};
+constexpr StoreKind kStores[] = {
+    {&OpenPgStore, &PgStoreLabel},
+    {&OpenSqliteStore, &SqliteStoreLabel},
 };
 
 }  // namespace
 
 std::unique_ptr<Database> Database::Open(const StoreLocation& where, KeptStore* kept) {
-  for (const StoreOpener open : kStores) {
-    if (std::unique_ptr<Database> db = open(where, kept)) return db;
+  for (const StoreKind& store : kStores) {
+    if (std::unique_ptr<Database> db = store.open(where, kept)) return db;
   }
   return nullptr;  // not reached: SQLite takes every location
+}
+
+std::string StoreLabel(const StoreLocation& where) {
+  for (const StoreKind& store : kStores) {
+    if (std::string label = store.label(where); !label.empty()) return label;
+  }
+  return {};  // not reached: SQLite names every location
 }
 
 }  // namespace qb

@@ -239,6 +239,8 @@ std::unique_ptr<Database> OpenPgStore(const StoreLocation& where, KeptStore* kep
   return PgDatabase::Open(where.server, where.waits, kept);
 }
 
+std::string PgStoreLabel(const StoreLocation& where) { return where.server.empty() ? "" : "PostgreSQL"; }
+
 std::unique_ptr<PgDatabase> PgDatabase::Open(const std::string& server, const ServerWaits& waits, KeptStore* kept) {
   const std::string context = "The ad store in PostgreSQL could not be opened";
   if (PGconn* conn = kept != nullptr ? kept->Use<PgKept>().Take(server) : nullptr) {

@@ -124,5 +124,7 @@ class PgRecordset final : public Recordset {
 // The PostgreSQL store at `where.server` when a server is given; null
 // otherwise (storage/store_choice.cpp).
 std::unique_ptr<Database> OpenPgStore(const StoreLocation& where, KeptStore* kept);
+// "PostgreSQL" for a location that names a server; empty for any other.
+std::string PgStoreLabel(const StoreLocation& where);
 
 }  // namespace qb

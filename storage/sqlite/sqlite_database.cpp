@@ -2,9 +2,11 @@
 
 #include <sqlite3.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -277,7 +279,16 @@ void SqliteDatabase::Release(sqlite3* handle) noexcept {
 }
 
 std::unique_ptr<Database> OpenSqliteStore(const StoreLocation& where, KeptStore* kept) {
+  struct stat st {};
+  if (!where.mayCreate && ::stat(where.file.c_str(), &st) != 0 && errno == ENOENT) {
+    throw QbError(kErrFileNotFound, where.fileName + " does not exist: the board has stored no ads yet");
+  }
   return SqliteDatabase::Open(where.file, where.fileName, kept);
+}
+
+std::string SqliteStoreLabel(const StoreLocation& where) {
+  const std::size_t slash = where.file.rfind('/');
+  return slash == std::string::npos ? where.file : where.file.substr(slash + 1);
 }
 
 std::unique_ptr<SqliteDatabase> SqliteDatabase::Open(const std::string& path, const std::string& displayName,

@@ -132,5 +132,7 @@ class SqliteRecordset final : public Recordset {
 // The SQLite store at `where.file`, which is every location that no other
 // kind of store claims (storage/store_choice.cpp).
 std::unique_ptr<Database> OpenSqliteStore(const StoreLocation& where, KeptStore* kept);
+// The name of the store's file, without its directory.
+std::string SqliteStoreLabel(const StoreLocation& where);
 
 }  // namespace qb
