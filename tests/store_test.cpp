@@ -67,6 +67,8 @@ TEST(Store, OpensNewEmptyAndOutsideStoresAndUpgradesOnlyOldOnes) {
     Site site;
     if (start == std::string("empty")) site.Write("qb.db", "");
     if (start == std::string("outside")) site.Seed(qbtest::Ad{});
+    const auto missing = Raised([&] { Database::Open({.file = site.Path("qb.db"), .mayCreate = false}); });
+    EXPECT_EQ(missing.first, start[0] == 'n' ? kErrFileNotFound : 0) << missing.second;  // and none is made
     auto db = Database::Open({site.Path("qb.db")});
     const std::string current = "3 QB_Category QB_Expire QB_SellerName QbGuess_Ad QbGuess_At QbPlace_Addr QbPlace_At\n";
     EXPECT_EQ(Schema(site), current) << start;
@@ -226,8 +228,14 @@ TEST_P(OnEachStore, RecordsetsAndTheirClosingRules) {
   auto closedTable = again->OpenTable("QB");  // an ad begun, then the recordset closed: nothing is added
   closedTable->AddNew();
   closedTable->Close();
+  EXPECT_EQ(Raised([&] { closedTable->SetField("Item", "x"); }).first, kErrObjectClosed);
   EXPECT_EQ(Raised([&] { closedTable->Update(); }).first, kErrObjectClosed);
-  EXPECT_EQ(Rows(again->CreateQueryDef(kShowAll)), Texts{"2"});
+  {
+    auto dropped = Open(site);  // a store dropped while a read is held leaves no lock behind
+    reading = dropped->CreateQueryDef(kShowAll)->OpenRecordset();
+  }
+  site.Query("DELETE FROM QB WHERE ID = 2");
+  EXPECT_EQ(Rows(again->CreateQueryDef(kShowAll)), Texts{});
   DatabaseSlots slots;
   slots.database = std::move(again);
   slots.queryDef = slots.database->CreateQueryDef(kShowAll);
@@ -285,6 +293,9 @@ TEST(Store, WritersQueueAndADeadOneHoldsUpNoOne) {
   Site site;
   const auto db = Database::Open({site.Path("qb.db")});  // the store is made before the queue fills
   const std::string lock = site.Path("qb.db.lock");
+  const auto purge = db->CreateQueryDef(kPurgeExpired);  // a write put off when others write gives its turn back
+  purge->SetParameter("pName", "2000-01-01");
+  EXPECT_EQ(purge->ExecuteWhenFree(), QueryDef::Deferred::kDone);
   const auto later = [] { return std::chrono::steady_clock::now() + std::chrono::seconds(10); };
   int taken[2], die[2];
   ASSERT_TRUE(::pipe(taken) == 0 && ::pipe(die) == 0);
