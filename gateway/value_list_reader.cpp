@@ -119,8 +119,23 @@ std::int64_t LeadingNumber(std::string_view text, std::int64_t min, std::int64_t
     negative = text[i] == '-';
     ++i;
   }
-  // Collect the plain decimal form (digits, optional fraction) and let the
-  // C library convert it, so that halves are exact before rounding.
+  // A whole number of up to 18 significant digits (the usual case: a count
+  // of days or banners) is exact in 64 bits and needs no rounding.
+  std::size_t end = i;
+  while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
+  if (end > i && (end == text.size() || text[end] != '.')) {
+    std::size_t first = i;
+    while (first + 1 < end && text[first] == '0') ++first;
+    if (end - first <= 18) {
+      std::int64_t value = 0;
+      for (std::size_t k = first; k < end; ++k) value = value * 10 + (text[k] - '0');
+      if (negative) value = -value;
+      overflow = value < min || value > max;
+      return overflow ? 0 : value;
+    }
+  }
+  // Otherwise collect the plain decimal form (digits, optional fraction) and
+  // let the C library convert it, so that halves are exact before rounding.
   std::string number;
   for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) number += text[i];
   bool digits = !number.empty();
