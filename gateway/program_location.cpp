@@ -1,5 +1,6 @@
 #include "gateway/program_location.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 #include <climits>
 
@@ -35,7 +36,10 @@ ProgramLocation LocateProgram(const char* argv0) {
   if (!started.empty()) {
     std::string path = started;
     if (path.front() != '/') path = CurrentDirectory() + "/" + path;
-    if (::access(path.c_str(), F_OK) == 0) return Split(path);
+    // Checked with the effective IDs (AT_EACCESS), as the site's files are
+    // then opened: plain access() checks with the real ones, for which the
+    // kernel sets up a copy of the process's credentials on every call.
+    if (::faccessat(AT_FDCWD, path.c_str(), F_OK, AT_EACCESS) == 0) return Split(path);
   }
   std::string executable = ExecutablePath();
   if (!executable.empty()) return Split(executable);

@@ -7,13 +7,13 @@
 
 namespace qb {
 
-void LoadCategoryList(Site& site) {
-  ValueListReader reader = ValueListReader::FromFile(site.directory + "/cat.lst", "cat.lst", &site.files);
+void LoadCategoryList(Site& site, std::vector<FileStamp>* stamps) {
+  ValueListReader reader = ValueListReader::FromFile(site.directory + "/cat.lst", "cat.lst", stamps);
   for (int i = 1; i <= 8; ++i) site.CategoryList[i] = reader.NextText();
 }
 
-void LoadBannerList(Site& site) {
-  ValueListReader reader = ValueListReader::FromFile(site.directory + "/qbban.cfg", "qbban.cfg", &site.files);
+void LoadBannerList(Site& site, std::vector<FileStamp>* stamps) {
+  ValueListReader reader = ValueListReader::FromFile(site.directory + "/qbban.cfg", "qbban.cfg", stamps);
   std::int32_t count = reader.NextNumber();
   if (count < std::numeric_limits<std::int16_t>::min() || count > std::numeric_limits<std::int16_t>::max()) {
     throw QbError(kErrOverflow, "Overflow: the banner count in qbban.cfg is out of range");

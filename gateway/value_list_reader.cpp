@@ -17,29 +17,39 @@ namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 
+// Room for the first read: the usual settings and list files are a few
+// hundred bytes.
+constexpr std::size_t kFirstRead = 1024;
+
 }  // namespace
 
 ValueListReader ValueListReader::FromFile(const std::string& path, const std::string& displayName,
                                           std::vector<FileStamp>* stamps) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw QbError(kErrFileNotFound, "File not found: " + displayName);
-  // Read straight into the text, sized from the file so that one read takes
-  // it all (it grows if the file does meanwhile).
+  // The status is taken only for a stamp: a CGI process, which asks for
+  // none, reads the file with open, one read and close.
   struct stat st {};
-  const bool known = ::fstat(fd, &st) == 0;
+  const bool known = stamps != nullptr && ::fstat(fd, &st) == 0;
   if (!known) st = {};
-  std::string content(known && st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : 4096, '\0');
+  // Read straight into the text. The site's files are regular files, whose
+  // read comes back short only at their end, so a read that does not fill
+  // the room is the last; a file larger than the room (or one that grew
+  // since its size was taken) takes more reads.
+  std::size_t room = kFirstRead;
+  if (known && static_cast<std::size_t>(st.st_size) >= room) room = static_cast<std::size_t>(st.st_size) + 1;
+  std::string content(room, '\0');
   std::size_t used = 0;
   for (;;) {
-    if (used == content.size()) content.resize(content.size() * 2);
     ssize_t n = ::read(fd, content.data() + used, content.size() - used);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       ::close(fd);
       throw QbError(kErrFileNotFound, "File could not be read: " + displayName);
     }
-    if (n == 0) break;
     used += static_cast<std::size_t>(n);
+    if (used < content.size()) break;
+    content.resize(content.size() * 2);
   }
   ::close(fd);
   content.resize(used);
@@ -109,8 +119,23 @@ std::int64_t LeadingNumber(std::string_view text, std::int64_t min, std::int64_t
     negative = text[i] == '-';
     ++i;
   }
-  // Collect the plain decimal form (digits, optional fraction) and let the
-  // C library convert it, so that halves are exact before rounding.
+  // A whole number of up to 18 significant digits (the usual case: a count
+  // of days or banners) is exact in 64 bits and needs no rounding.
+  std::size_t end = i;
+  while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
+  if (end > i && (end == text.size() || text[end] != '.')) {
+    std::size_t first = i;
+    while (first + 1 < end && text[first] == '0') ++first;
+    if (end - first <= 18) {
+      std::int64_t value = 0;
+      for (std::size_t k = first; k < end; ++k) value = value * 10 + (text[k] - '0');
+      if (negative) value = -value;
+      overflow = value < min || value > max;
+      return overflow ? 0 : value;
+    }
+  }
+  // Otherwise collect the plain decimal form (digits, optional fraction) and
+  // let the C library convert it, so that halves are exact before rounding.
   std::string number;
   for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) number += text[i];
   bool digits = !number.empty();

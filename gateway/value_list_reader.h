@@ -16,8 +16,9 @@ namespace qb {
 class ValueListReader {
  public:
   // Reads the whole file, without the UTF-8 byte-order mark it may start
-  // with, and adds what the file was to `stamps` when given. A missing or
-  // unreadable file raises kErrFileNotFound naming `displayName`.
+  // with, and adds what the file was to `stamps` when given (which costs the
+  // file's status, one more system call). A missing or unreadable file
+  // raises kErrFileNotFound naming `displayName`.
   static ValueListReader FromFile(const std::string& path, const std::string& displayName,
                                   std::vector<FileStamp>* stamps = nullptr);
   ValueListReader(std::string content, std::string displayName);

@@ -26,18 +26,23 @@ void RunMain(Request& req) {
     // The settings come first, the lists after the request is decoded, so
     // that each failure is reported in that order.
     std::shared_ptr<Site> reading;
+    std::vector<FileStamp>* stamps = nullptr;
     req.site = req.host.UnchangedSite();
     if (!req.site) {
       reading = std::make_shared<Site>();
       reading->directory = req.host.program.directory;
       req.site = reading;
-      LoadSiteConfig(reading->directory, reading->config, &reading->files);
+      // Only a resident process, the one that keeps a store connection,
+      // keeps the site too and needs to know what its files were; a CGI
+      // process spares itself their status.
+      if (req.host.Kept() != nullptr) stamps = &reading->files;
+      LoadSiteConfig(reading->directory, reading->config, stamps);
     }
     LoadCgiEnvironment(req);
     ReadFormData(req);
     if (reading) {
-      LoadCategoryList(*reading);
-      if (reading->config.BannersEnabled) LoadBannerList(*reading);
+      LoadCategoryList(*reading, stamps);
+      if (reading->config.BannersEnabled) LoadBannerList(*reading, stamps);
       req.host.KeepSite(reading);
     }
     RunApplication(req);

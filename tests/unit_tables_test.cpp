@@ -77,6 +77,8 @@ TEST(ValueListReader, TextsNumbersAndTheirEnd) {
       {"30\n-7\nabc\n30 days\n2.5\n3.5\n \n-0.5\n99999999999\n",
        {"#30", "#-7", "#0", "#30", "#2", "#4", "#0", "#0", "!6"}},
       {"2147483647\n-2147483648\n2147483648\n", {"#2147483647", "#-2147483648", "!6"}},
+      {"0000000000000000000000042\n+7\n-0\n-2147483649\n", {"#42", "#7", "#0", "!6"}},
+      {"1000000000000000000000000000\n", {"!6"}},
   };
   for (const auto& [content, reads] : files) {
     ValueListReader r(content, "t.cfg");
@@ -94,6 +96,21 @@ TEST(ValueListReader, TextsNumbersAndTheirEnd) {
   }
   EXPECT_EQ(qbtest::Raised([] { ValueListReader::FromFile("/nonexistent/qbcgi.cfg", "qbcgi.cfg"); }).first,
             kErrFileNotFound);
+  // A file is read whole at any size, the first read's room and around it included, stamped or not.
+  qbtest::Site site;
+  for (std::size_t size : {1023, 1024, 1025, 5000}) {
+    site.Write("t.cfg", "a\n" + std::string(size - 4, 'x') + "\nz");
+    std::vector<FileStamp> stamps;
+    for (auto* kept : {static_cast<std::vector<FileStamp>*>(nullptr), &stamps}) {
+      ValueListReader r = ValueListReader::FromFile(site.Path("t.cfg"), "t.cfg", kept);
+      EXPECT_EQ(r.NextText(), "a");
+      EXPECT_EQ(r.NextText().size(), size - 4);
+      EXPECT_EQ(r.NextText(), "z");
+      EXPECT_FALSE(r.HasMore()) << size;
+    }
+    ASSERT_EQ(stamps.size(), 1u);
+    EXPECT_EQ(stamps[0].status.st_size, static_cast<off_t>(size));
+  }
   EXPECT_EQ(BuildErrorText("x", 65001), "x Error Number =  65001");
   EXPECT_EQ(BuildErrorText("x", -2147467259), "x Error Number = -2147467259");
 }

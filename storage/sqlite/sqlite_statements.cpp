@@ -22,22 +22,41 @@ std::string GuessWindow(bool byAddress, std::int64_t window, int tries) {
          ") + " + std::to_string(window) + ", 0)";
 }
 static_assert(guesses::kAddressWindow >= guesses::kAdWindow, "the cleanup keeps tries for the longer window");
-const std::string kGuessAllowedFrom = "SELECT max(" +
-                                      GuessWindow(true, guesses::kAddressWindow, guesses::kTriesPerAddress) + ", " +
-                                      GuessWindow(false, guesses::kAdWindow, guesses::kTriesPerAd) + ")";
-const std::string kGuessCleanup = "DELETE FROM QbGuess WHERE At <= ?1 - " + std::to_string(guesses::kAddressWindow);
+
+// These texts are built the first time they are asked for, not as the
+// program starts: most requests never run them, and building them in a
+// static constructor costs every CGI process time and page faults.
+const std::string& GuessAllowedFrom() {
+  static const std::string text = "SELECT max(" +
+                                  GuessWindow(true, guesses::kAddressWindow, guesses::kTriesPerAddress) + ", " +
+                                  GuessWindow(false, guesses::kAdWindow, guesses::kTriesPerAd) + ")";
+  return text;
+}
+const std::string& GuessCleanup() {
+  static const std::string text = "DELETE FROM QbGuess WHERE At <= ?1 - " + std::to_string(guesses::kAddressWindow);
+  return text;
+}
 
 // The placing limit is reached when the kAdsPerAddress-th newest ad of the
 // address still counts, and lasts until that ad stops counting.
-const std::string kPlaceWindow = std::to_string(placing::kWindow);
-const std::string kPlaceAllowedFrom =
-    "SELECT CASE WHEN EXISTS (SELECT 1 FROM QbPlaceExempt WHERE Addr = ?1) THEN -1 ELSE coalesce((SELECT At FROM "
-    "QbPlace WHERE Addr = ?1 AND At > ?2 - " +
-    kPlaceWindow + " ORDER BY At DESC LIMIT 1 OFFSET " + std::to_string(placing::kAdsPerAddress - 1) + ") + " +
-    kPlaceWindow + ", 0) END";
-const std::string kPlaceCleanup = "DELETE FROM QbPlace WHERE At <= ?1 - " + kPlaceWindow;
-const std::string kPlaceCounts =
-    "SELECT Addr, count(*) FROM QbPlace WHERE At > ?1 - " + kPlaceWindow + " GROUP BY Addr";
+const std::string& PlaceAllowedFrom() {
+  static const std::string window = std::to_string(placing::kWindow);
+  static const std::string text =
+      "SELECT CASE WHEN EXISTS (SELECT 1 FROM QbPlaceExempt WHERE Addr = ?1) THEN -1 ELSE coalesce((SELECT At FROM "
+      "QbPlace WHERE Addr = ?1 AND At > ?2 - " +
+      window + " ORDER BY At DESC LIMIT 1 OFFSET " + std::to_string(placing::kAdsPerAddress - 1) + ") + " + window +
+      ", 0) END";
+  return text;
+}
+const std::string& PlaceCleanup() {
+  static const std::string text = "DELETE FROM QbPlace WHERE At <= ?1 - " + std::to_string(placing::kWindow);
+  return text;
+}
+const std::string& PlaceCounts() {
+  static const std::string text =
+      "SELECT Addr, count(*) FROM QbPlace WHERE At > ?1 - " + std::to_string(placing::kWindow) + " GROUP BY Addr";
+  return text;
+}
 
 }  // namespace
 
@@ -58,15 +77,15 @@ std::string_view SqliteText(Statement statement) {
     case Statement::kAdById: return "SELECT * FROM QB WHERE ID = QbId(:pName)";
     case Statement::kDeleteAd: return "DELETE FROM QB WHERE ID = QbId(:pName)";
 
-    case Statement::kGuessAllowedFrom: return kGuessAllowedFrom;
+    case Statement::kGuessAllowedFrom: return GuessAllowedFrom();
     case Statement::kGuessCount: return "INSERT INTO QbGuess (AdID, Addr, At) VALUES (?1, ?2, ?3)";
-    case Statement::kGuessCleanup: return kGuessCleanup;
+    case Statement::kGuessCleanup: return GuessCleanup();
     case Statement::kGuessForget: return "DELETE FROM QbGuess WHERE AdID = ?1 AND Addr = ?2";
 
-    case Statement::kPlaceAllowedFrom: return kPlaceAllowedFrom;
+    case Statement::kPlaceAllowedFrom: return PlaceAllowedFrom();
     case Statement::kPlaceCount: return "INSERT INTO QbPlace (Addr, At) VALUES (?1, ?2)";
-    case Statement::kPlaceCleanup: return kPlaceCleanup;
-    case Statement::kPlaceCounts: return kPlaceCounts;
+    case Statement::kPlaceCleanup: return PlaceCleanup();
+    case Statement::kPlaceCounts: return PlaceCounts();
     case Statement::kPlaceExempts: return "SELECT Addr FROM QbPlaceExempt";
     case Statement::kPlaceCountOf: return "SELECT count(*) FROM QbPlace WHERE Addr = ?1";
     case Statement::kPlaceCountAll: return "SELECT count(*) FROM QbPlace";
