@@ -228,6 +228,7 @@ TEST_P(OnEachStore, RecordsetsAndTheirClosingRules) {
   auto closedTable = again->OpenTable("QB");  // an ad begun, then the recordset closed: nothing is added
   closedTable->AddNew();
   closedTable->Close();
+  EXPECT_TRUE(closedTable->Eof());  // a loop over a closed recordset ends
   EXPECT_EQ(Raised([&] { closedTable->SetField("Item", "x"); }).first, kErrObjectClosed);
   EXPECT_EQ(Raised([&] { closedTable->Update(); }).first, kErrObjectClosed);
   {
