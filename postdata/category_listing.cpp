@@ -23,9 +23,9 @@ constexpr int kPageSize = 100;  // ads on one page of a category
 // Most listings find nothing expired: an indexed read tells, so that the
 // write, which would queue behind other requests for the store's write lock,
 // only happens when there is something to delete. Runs on the connection
-// the listing kept when it closed its database.
-// A resident process notes the store's stamp when nothing expired is left,
-// and skips the check while the stamp and the day stay the same.
+// the listing kept when it closed its database. A resident process notes
+// the store's stamp once nothing expired is left, and skips the check while
+// that stamp and the day stay the same.
 void PurgeExpiredAds(Request& req, const CivilDate& today) {
   DatabaseSlots& slots = req.slots;
   slots.database = slots.database->Reopen();
