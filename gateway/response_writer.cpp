@@ -20,6 +20,11 @@ void ResponseWriter::SendLine(std::initializer_list<Piece> pieces) {
   if (buffer_.size() >= kFlushSize) Flush();
 }
 
+void ResponseWriter::SendWritten(std::string_view lines) {
+  buffer_.append(lines);
+  if (buffer_.size() >= kFlushSize) Flush();
+}
+
 void ResponseWriter::SendStatusOk() { SendLine({"Status: 200 OK"}); }
 
 void ResponseWriter::SendContentType() { SendLine({"Content-type: text/html\n\n"}); }

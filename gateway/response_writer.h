@@ -72,6 +72,9 @@ class ResponseWriter {
 
   // One page line: the pieces, then CR LF.
   void SendLine(std::initializer_list<Piece> pieces);
+  // Whole lines as an earlier response had them (the pieces written and
+  // escaped, each line ended), written again as they stand.
+  void SendWritten(std::string_view lines);
   // The CGI status line that only the error pages send.
   void SendStatusOk();
   // The header every page starts with: "Content-type: text/html", LF, LF,

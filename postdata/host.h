@@ -11,6 +11,7 @@
 #include "gateway/error_log.h"
 #include "gateway/program_location.h"
 #include "gateway/site.h"
+#include "postdata/kept_pages.h"
 #include "storage/ad_dates.h"
 #include "storage/database.h"
 #include "storage/kept_store.h"
@@ -40,6 +41,9 @@ class Host {
   // The store connection kept between requests; null in a CGI process,
   // which opens the store afresh.
   KeptStore* Kept() { return resident_ ? &keptStore_ : nullptr; }
+  // The pages kept between requests; null in a CGI process, which answers
+  // one request and gains nothing from keeping its page.
+  KeptPages* Pages() { return resident_ ? &keptPages_ : nullptr; }
   // The site a request before read, while none of its files has changed;
   // null when it must be read (always in a CGI process).
   std::shared_ptr<const Site> UnchangedSite() const {
@@ -54,6 +58,7 @@ class Host {
  private:
   bool resident_;
   KeptStore keptStore_;
+  KeptPages keptPages_;
   std::shared_ptr<const Site> keptSite_;
 };
 

@@ -11,7 +11,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace qb {
 
@@ -105,6 +108,34 @@ void DropUnreadInput(FCGX_Request& fcgi) {
   }
 }
 
+// The request's parameters, read once into a table of names and values:
+// the library's own lookup compares the name asked for with every
+// parameter in turn, and a request asks for some twenty of them. Names are
+// compared by length first. The table is reused from request to request.
+class ParameterTable {
+ public:
+  void Read(char** envp) {
+    params_.clear();
+    for (char** at = envp; at != nullptr && *at != nullptr; ++at) {
+      const char* equals = std::strchr(*at, '=');
+      if (equals != nullptr)
+        params_.push_back({std::string_view(*at, static_cast<std::size_t>(equals - *at)), equals + 1});
+    }
+  }
+  // The value of the first parameter called `name`, as the library's lookup
+  // gives it; null when there is none.
+  const char* Find(const char* name) const {
+    const std::string_view wanted(name);
+    for (const auto& [param, value] : params_) {
+      if (param == wanted) return value;
+    }
+    return nullptr;
+  }
+
+ private:
+  std::vector<std::pair<std::string_view, const char*>> params_;
+};
+
 // Whether the socket the process was given is a unix-domain one.
 bool ListensOnUnixSocket() {
   sockaddr_storage address{};
@@ -147,15 +178,17 @@ int ServeFastCgi(ProgramLocation location, void (*answer)(Request& req)) {
   // reports a reset, so there the wait (a second wake-up of this process
   // for every request) is skipped: the connection is simply closed.
   const bool closeAtOnce = ListensOnUnixSocket();
+  ParameterTable params;
   while (FCGX_Accept_r(&fcgi) >= 0) {
     StopSignalsHeld held;
+    params.Read(fcgi.envp);
     {
       Request req(
           host,
           [&fcgi](char* into, std::size_t size) {
             return static_cast<long>(FCGX_GetStr(into, static_cast<int>(size), fcgi.in));
           },
-          [&fcgi](const char* name) { return static_cast<const char*>(FCGX_GetParam(name, fcgi.envp)); }, HoldWhole{});
+          [&params](const char* name) { return params.Find(name); }, HoldWhole{});
       answer(req);
       SendResponse(fcgi, req.out.Held());
     }

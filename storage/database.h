@@ -73,6 +73,18 @@ using SqlValue = std::variant<std::int64_t, std::string_view, std::nullptr_t>;
 // SQLite gives them), nullopt for NULL; valid during the call only.
 using SqlRow = std::span<const std::optional<std::string_view>>;
 
+// What a store's contents were at one moment, as seen on the connection a
+// resident process keeps: two equal stamps mean that no change was committed
+// to the store in between, by this process or any other. `connection` names
+// the kept connection (a new one gets a new number), `others` counts what it
+// has seen other connections commit, `own` what it has changed itself.
+struct StoreStamp {
+  std::uint64_t connection = 0;
+  std::int64_t others = 0;
+  std::int64_t own = 0;
+  friend bool operator==(const StoreStamp&, const StoreStamp&) = default;
+};
+
 class Database {
  public:
   // Opens (and on first use creates) the store at `where`, in whichever kind
@@ -113,6 +125,12 @@ class Database {
   virtual void CommitWrite() = 0;
   // Rolls back the transaction BeginWrite opened, if it is still open.
   virtual void RollbackWrite() noexcept = 0;
+
+  // The store's stamp now (StoreStamp), on an open database with no
+  // transaction of its own open; nullopt when this store or this connection
+  // cannot tell (a connection not kept between requests, a store that keeps
+  // no count of its changes), and then nothing may be kept on its account.
+  virtual std::optional<StoreStamp> ChangeStamp() { return std::nullopt; }
 
   virtual void Close() = 0;
 

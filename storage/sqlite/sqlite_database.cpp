@@ -433,6 +433,25 @@ void SqliteDatabase::RollbackWrite() noexcept {
   if (db_ != nullptr && sqlite3_get_autocommit(db_) == 0) conn_->RunTransactionStatement("ROLLBACK");
 }
 
+std::optional<StoreStamp> SqliteDatabase::ChangeStamp() {
+  sqlite3* db = conn_->Use();
+  SqliteKept* kept = keptStore_ != nullptr ? keptStore_->Find<SqliteKept>() : nullptr;
+  const std::optional<std::uint64_t> number = kept != nullptr ? kept->Number(db) : std::nullopt;
+  if (!number || sqlite3_get_autocommit(db) == 0) return std::nullopt;
+  // SQLite's data version moves when another connection, of this process or
+  // any other, commits to the file; it never moves for this connection's
+  // own changes, which its change count gives. The pragma is kept prepared.
+  static constexpr std::string_view kDataVersion = "PRAGMA data_version";
+  StmtHandle stmt(kept->TakeStatement(db, kDataVersion));
+  if (stmt == nullptr) stmt = PrepareStatement(db, kDataVersion, conn_->Context("Reading the store's version"));
+  std::optional<StoreStamp> stamp;
+  if (conn_->Step(stmt.get()) == SQLITE_ROW) {
+    stamp = StoreStamp{*number, sqlite3_column_int64(stmt.get(), 0), sqlite3_total_changes64(db)};
+  }
+  kept->KeepStatement(std::string(kDataVersion), stmt.release());
+  return stamp;
+}
+
 void SqliteDatabase::Close() {
   conn_->Use();
   conn_->Detach();

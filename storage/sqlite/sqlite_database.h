@@ -38,6 +38,7 @@ class SqliteDatabase final : public Database {
   void BeginWrite() override;
   void CommitWrite() override;
   void RollbackWrite() noexcept override;
+  std::optional<StoreStamp> ChangeStamp() override;
   void Close() override;
   void CloseKeepingConnection() override;
   std::unique_ptr<Database> Reopen() override;

@@ -22,14 +22,19 @@ SqliteKept::FileIdentity SqliteKept::Identify(const std::string& path) {
 sqlite3* SqliteKept::Take(const std::string& path, FileIdentity& file) {
   file = Identify(path);
   if (handle_ != nullptr && (path != path_ || !file.known || !(file == file_))) Drop();
-  if (handle_ != nullptr) taken_ = handle_;
+  // A connection opened instead is not the one taken before.
+  taken_ = handle_;
   return std::exchange(handle_, nullptr);
 }
 
 void SqliteKept::Keep(sqlite3* handle, const std::string& path, const FileIdentity& file) noexcept {
   Drop();
   if (handle == nullptr) return;
-  if (handle == taken_) taken_ = nullptr;
+  if (handle == taken_) {
+    taken_ = nullptr;
+  } else {
+    ++number_;  // another connection than the one taken: what it saw before says nothing of this one
+  }
   if (sqlite3_get_autocommit(handle) == 0) sqlite3_exec(handle, "ROLLBACK", nullptr, nullptr, nullptr);
   if (file.known && sqlite3_get_autocommit(handle) != 0) {
     try {

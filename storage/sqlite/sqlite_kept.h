@@ -9,8 +9,10 @@
 // opened afresh, as a new CGI process would open it.
 #include <sys/types.h>
 
+#include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -54,6 +56,13 @@ class SqliteKept final : public KeptConnection {
   // here or taken from here; finalizes it otherwise.
   void KeepStatement(std::string sql, sqlite3_stmt* stmt) noexcept;
 
+  // The number of `handle` among the connections kept here, one after
+  // another, while it is the one a request took from here; nullopt for any
+  // other connection (one opened afresh is numbered once it is kept).
+  std::optional<std::uint64_t> Number(const sqlite3* handle) const {
+    return handle != nullptr && handle == taken_ ? std::optional<std::uint64_t>(number_) : std::nullopt;
+  }
+
  private:
   static FileIdentity Identify(const std::string& path);
   void Drop() noexcept;
@@ -62,6 +71,7 @@ class SqliteKept final : public KeptConnection {
 
   sqlite3* handle_ = nullptr;
   sqlite3* taken_ = nullptr;  // the connection a request took, until kept again
+  std::uint64_t number_ = 0;  // the number of the connection kept or taken
   std::multimap<std::string, sqlite3_stmt*, std::less<>> statements_;
   std::string path_;
   FileIdentity file_;

@@ -317,7 +317,7 @@ std::string RunRequest(const Site& site, const Call& call, Output output) {
   };
   const auto run = [&call](qb::Host& host, qb::Request&& req) {
     host.storeWaits = call.waits;
-    host.today = [] { return qb::CivilDate{kToday[0], kToday[1], kToday[2]}; };
+    host.today = [day = kToday[2] + call.daysLater] { return qb::CivilDate{kToday[0], kToday[1], day}; };
     host.now = [] { return kNow; };
     qb::RunMain(req);
     return std::string(req.out.Held());

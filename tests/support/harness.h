@@ -74,6 +74,7 @@ struct Call {
   std::string name = "";       // the name a process is started by; "" for its path
   bool trickle = false;        // the body through a pipe in pieces, signals breaking into every wait
   qb::ServerWaits waits = {};  // how long the database server is waited on
+  int daysLater = 0;           // the request's day, counted from the tests' today (kToday)
 };
 // A GET of `query`; a form POST of `body` to `query` (CONTENT_LENGTH its size).
 Call Get(const std::string& query);
