@@ -13,6 +13,7 @@ import collections, contextlib, glob, math, os, random, re, shutil, signal, sock
 import tempfile, threading, time, urllib.parse, urllib.request
 
 COUNTS, LOCK, ERRORS, TIMES = collections.Counter(), threading.Lock(), [], []  # TIMES: (start, end, kind)
+CUTS = []  # how each cut answer ended, for the report
 STOP = threading.Event()  # ends the clients before their deadline
 LIGHTTPD = os.environ.get("LIGHTTPD") or shutil.which("lighttpd") or "/usr/sbin/lighttpd"
 
@@ -25,11 +26,14 @@ def request(port, query, form=None):
                                     form and urllib.parse.urlencode(form).encode(), timeout=60) as response:
             text = response.read().decode("latin-1")
     except OSError as e:  # no answer in time; or refused, reset, not 200 or cut short: a killed process
-        kind = "unanswered" if isinstance(e, TimeoutError) else "cut"
+        kind, text = "unanswered" if isinstance(e, TimeoutError) else "cut", repr(e)
     error = re.search(r"internal error has occurred:\r\n<PRE>(.*?)</PRE>", text, re.S)
     if text.rstrip().lower().endswith("</html>"):
         kind = "error" if error else "page"
     with LOCK:
+        if kind == "cut":
+            took = time.monotonic() - start
+            CUTS.append("%s after %.1f s: %d bytes ending %r" % (query, took, len(text), text[-120:]))
         COUNTS.update(["requests", kind])
         ERRORS.extend([error.group(1)] if error else [])
         TIMES.append((start, time.monotonic(), kind))
@@ -192,7 +196,8 @@ def main():
         failures += ["%d error pages, %d answers cut" % (COUNTS["error"], COUNTS["cut"])] * bool(
             crowd and COUNTS["error"] + COUNTS["cut"])
     failures += ["no ad was confirmed"] * (not COUNTS["ads checked"])
-    print("".join("error page: %s\n" % e for e in ERRORS[:5]) + "".join("FAILED: %s\n" % f for f in failures) +
+    print("".join("error page: %s\n" % e for e in ERRORS[:5]) + "".join("cut: %s\n" % c for c in CUTS[:5]) +
+          "".join("FAILED: %s\n" % f for f in failures) +
           "load_and_faults: %.0f s: %s\n" % (duration, ", ".join("%s %d" % kv for kv in sorted(COUNTS.items()))) +
           "load_and_faults: " + ("FAILED; site and logs kept in " + work if failures else "passed"))
     if not failures:

@@ -6,7 +6,7 @@ then kept); 77 (skipped) without lighttpd, unless CI is set.   qbadmin_under_loa
 """
 import os, sqlite3, shutil, subprocess, sys, tempfile, threading, time
 
-from load_and_faults import COUNTS, ERRORS, LIGHTTPD, STOP, client, serve
+from load_and_faults import COUNTS, CUTS, ERRORS, LIGHTTPD, STOP, client, serve
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
@@ -61,7 +61,8 @@ def main():
         stored = {item for (item,) in db.execute("SELECT Item FROM QB")}
     failures += ["%s: confirmed, not stored" % item for item, ad in ads.items()
                  if ad["placed"] and ad["deleted"] is None and item not in stored][:5]
-    failures += ["%d error pages (%s), %d answers cut" % (COUNTS["error"], ERRORS[:1], COUNTS["cut"])] * bool(
+    failures += ["%d error pages (%s), %d answers cut %s" % (COUNTS["error"], ERRORS[:1], COUNTS["cut"],
+                                                             CUTS[:3])] * bool(
         COUNTS["error"] + COUNTS["cut"] + COUNTS["unanswered"])
     failures += ["no ad was confirmed"] * (not any(ad["placed"] for ad in ads.values()))
     print("clients: " + ", ".join("%s %d" % kv for kv in sorted(COUNTS.items())))
