@@ -133,6 +133,9 @@ def serve(program, work, resident=False, prepare=None):
     deadline = time.monotonic() + 10  # its first page also creates the store, or adds its indexes
     while request(port, "Action=ShowAll")[0] != "page" and server.poll() is None and time.monotonic() < deadline:
         time.sleep(0.1)
+    with LOCK:  # refusals before lighttpd listens are not answers of the load
+        COUNTS.clear()
+        del TIMES[:], ERRORS[:], CUTS[:]
     return server, port, site, log_path
 
 
@@ -153,8 +156,6 @@ def main():
             f.write("host=%s user=qb dbname=postgres\n" % pg)
     server, port, site, log_path = serve(program, work, resident, use_postgres if postgres else None)
     try:
-        COUNTS.clear()
-        del TIMES[:], ERRORS[:]
         ads, deadline = {}, time.monotonic() + duration
         threads = [threading.Thread(target=client, args=(n, port, deadline, ads), daemon=True)
                    for n in range(32 if crowd else 8)]
