@@ -200,6 +200,7 @@ class PreparedQuery {
   PreparedQuery& operator=(const PreparedQuery&) = delete;
 
   sqlite3_stmt* Get() const { return stmt_.get(); }
+  KeptStore* Kept() const { return kept_; }
   Connection& Conn() const { return *conn_; }
   const std::shared_ptr<Connection>& SharedConn() const { return conn_; }
   std::uint64_t Run() const { return run_; }
@@ -336,13 +337,22 @@ std::unique_ptr<Recordset> SqliteDatabase::OpenTable(std::string_view name) {
   return std::unique_ptr<Recordset>(new SqliteRecordset(conn_));
 }
 
-std::unique_ptr<QueryDef> SqliteDatabase::CreateQueryDef(std::string_view sql) {
-  sqlite3* db = conn_->Use();
-  SqliteKept* kept = keptStore_ != nullptr ? keptStore_->Find<SqliteKept>() : nullptr;
+namespace {
+
+// `sql` prepared on `conn`, or taken from the statements `keptStore` holds.
+std::shared_ptr<PreparedQuery> Prepare(const std::shared_ptr<Connection>& conn, KeptStore* keptStore,
+                                       std::string_view sql) {
+  sqlite3* db = conn->Use();
+  SqliteKept* kept = keptStore != nullptr ? keptStore->Find<SqliteKept>() : nullptr;
   StmtHandle stmt(kept != nullptr ? kept->TakeStatement(db, sql) : nullptr);
-  if (stmt == nullptr) stmt = PrepareStatement(db, sql, conn_->Context("Preparing a query"));
-  return std::unique_ptr<QueryDef>(
-      new SqliteQueryDef(std::make_shared<PreparedQuery>(conn_, std::move(stmt), keptStore_, sql)));
+  if (stmt == nullptr) stmt = PrepareStatement(db, sql, conn->Context("Preparing a query"));
+  return std::make_shared<PreparedQuery>(conn, std::move(stmt), keptStore, sql);
+}
+
+}  // namespace
+
+std::unique_ptr<QueryDef> SqliteDatabase::CreateQueryDef(std::string_view sql) {
+  return std::unique_ptr<QueryDef>(new SqliteQueryDef(Prepare(conn_, keptStore_, sql)));
 }
 
 namespace {
@@ -368,7 +378,8 @@ int BindValues(sqlite3_stmt* stmt, std::span<const SqlValue> values) {
 }  // namespace
 
 std::unique_ptr<QueryDef> SqliteDatabase::CreateQueryDef(Statement statement) {
-  return CreateQueryDef(SqliteText(statement));
+  const std::string_view sql = SqliteText(statement);
+  return std::unique_ptr<QueryDef>(new SqliteQueryDef(Prepare(conn_, keptStore_, sql), statement, sql));
 }
 
 std::int64_t SqliteDatabase::RunStatement(Statement statement, std::span<const SqlValue> values) {
@@ -474,7 +485,9 @@ std::unique_ptr<Database> SqliteDatabase::Reopen() {
 
 // ---------------------------------------------------------------- QueryDef
 
-SqliteQueryDef::SqliteQueryDef(std::shared_ptr<PreparedQuery> stmt) : stmt_(std::move(stmt)) {}
+SqliteQueryDef::SqliteQueryDef(std::shared_ptr<PreparedQuery> stmt, std::optional<Statement> statement,
+                               std::string_view sql)
+    : stmt_(std::move(stmt)), statement_(statement), sql_(sql) {}
 
 SqliteQueryDef::~SqliteQueryDef() = default;
 
@@ -485,7 +498,18 @@ PreparedQuery& SqliteQueryDef::Use() const {
 }
 
 void SqliteQueryDef::SetParameter(std::string_view name, std::string_view value) {
-  PreparedQuery& stmt = Use();
+  Use();
+  if (const std::string_view sql = statement_ ? SqliteText(*statement_, name, value) : sql_; sql != sql_) {
+    // The value wants the statement's other text: it takes over the values
+    // set so far, and recordsets of the old one see their query run again.
+    std::shared_ptr<PreparedQuery> other = Prepare(stmt_->SharedConn(), stmt_->Kept(), sql);
+    stmt_->Restart();
+    const int rc = sqlite3_transfer_bindings(stmt_->Get(), other->Get());
+    if (rc != SQLITE_OK) throw stmt_->Conn().Error(rc, "Setting parameter " + std::string(name));
+    stmt_ = std::move(other);
+    sql_ = sql;
+  }
+  PreparedQuery& stmt = *stmt_;
   std::string key(1, ':');
   key.append(name);
   const int index = sqlite3_bind_parameter_index(stmt.Get(), key.c_str());

@@ -3,6 +3,7 @@
 // operations (storage/database.h) on SQLite.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -79,10 +80,15 @@ class SqliteQueryDef final : public QueryDef {
 
  private:
   friend class SqliteDatabase;
-  explicit SqliteQueryDef(std::shared_ptr<PreparedQuery> stmt);
+  SqliteQueryDef(std::shared_ptr<PreparedQuery> stmt, std::optional<Statement> statement = {},
+                 std::string_view sql = {});
   int Run(bool whenFree = false);        // SQLite's result code of one run, the statement left ready
   PreparedQuery& Use() const;            // raises when this or the database is closed
   std::shared_ptr<PreparedQuery> stmt_;  // released by Close
+  // The named statement this runs, whose text may change with a parameter's
+  // value (SqliteText), and the text prepared now.
+  std::optional<Statement> statement_;
+  std::string_view sql_;
   bool open_ = true;
   long long rowsAffected_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "storage/sqlite/sqlite_statements.h"
 
+#include <algorithm>
 #include <string>
 
 #include "storage/guess_limit.h"
@@ -63,9 +64,12 @@ const std::string& PlaceCounts() {
 std::string_view SqliteText(Statement statement) {
   switch (statement) {
     case Statement::kListCategory:
-      // The IDs are picked from the category's index alone before any ad is read.
-      return "SELECT * FROM QB WHERE ID IN (SELECT ID FROM QB WHERE Category LIKE :pCat "
-             "AND ID > coalesce(QbId(:pStart), 0) ORDER BY ID LIMIT 101) ORDER BY ID";
+      // For a plain name (SqliteText below) LIKE is equality ignoring ASCII
+      // case: the category's index then holds the ads in ID order, so the
+      // page reads from the start ID on and stops after 101, and no
+      // pattern makes SQLite plan the statement again once it is bound.
+      return "SELECT * FROM QB WHERE Category = :pCat COLLATE NOCASE AND ID > coalesce(QbId(:pStart), 0) "
+             "ORDER BY ID LIMIT 101";
     case Statement::kAnyExpired: return "SELECT ID FROM QB WHERE Expire < QbDate(:pName) LIMIT 1";
     case Statement::kPurgeExpired: return "DELETE FROM QB WHERE Expire < QbDate(:pName)";
     // SQLite steps through the rows as they are read: the page stops reading.
@@ -103,6 +107,18 @@ std::string_view SqliteText(Statement statement) {
     case Statement::kAllExpiryDays: return "SELECT ID, Expire FROM QB";
   }
   return {};
+}
+
+std::string_view SqliteText(Statement statement, std::string_view name, std::string_view value) {
+  // A name with a pattern character, a byte outside ASCII (which LIKE reads
+  // as UTF-8) or a NUL is matched by LIKE itself. Its IDs are picked from the
+  // category's index alone before any ad is read.
+  const auto plain = [](unsigned char c) { return c != '%' && c != '_' && c != 0 && c < 0x80; };
+  if (statement == Statement::kListCategory && name == "pCat" && !std::ranges::all_of(value, plain)) {
+    return "SELECT * FROM QB WHERE ID IN (SELECT ID FROM QB WHERE Category LIKE :pCat "
+           "AND ID > coalesce(QbId(:pStart), 0) ORDER BY ID LIMIT 101) ORDER BY ID";
+  }
+  return SqliteText(statement);
 }
 
 }  // namespace qb
