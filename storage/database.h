@@ -126,8 +126,9 @@ class Database {
   // Rolls back the transaction BeginWrite opened, if it is still open.
   virtual void RollbackWrite() noexcept = 0;
 
-  // The store's stamp now (StoreStamp), on an open database with no
-  // transaction of its own open; nullopt when this store or this connection
+  // The store's stamp (StoreStamp) now, or when this database was opened if
+  // it has changed nothing since, on an open database with no transaction
+  // of its own open; nullopt when this store or this connection
   // cannot tell (a connection not kept between requests, a store that keeps
   // no count of its changes), and then nothing may be kept on its account.
   virtual std::optional<StoreStamp> ChangeStamp() { return std::nullopt; }

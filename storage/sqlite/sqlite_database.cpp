@@ -297,10 +297,16 @@ std::unique_ptr<SqliteDatabase> SqliteDatabase::Open(const std::string& path, co
   const std::string context = "The ad store " + displayName + " could not be opened";
   SqliteKept::FileIdentity file;
   if (kept != nullptr) {
-    if (sqlite3* handle = kept->Use<SqliteKept>().Take(path, file)) {
+    SqliteKept& connections = kept->Use<SqliteKept>();
+    if (sqlite3* handle = connections.Take(path, file)) {
       std::unique_ptr<SqliteDatabase> db(new SqliteDatabase(handle, path, displayName, kept, file));
-      // Another program may have put an older store in its place.
-      schema::EnsureCurrent(handle, context);
+      // Another program may have put an older store in its place, if any
+      // other connection has written to the store since the last check.
+      db->openStamp_ = db->ReadStamp();
+      if (!db->openStamp_ || !connections.SchemaCurrentAt(handle, db->openStamp_->others)) {
+        schema::EnsureCurrent(handle, context);
+        if (db->openStamp_) connections.SchemaFoundCurrent(handle, db->openStamp_->others);
+      }
       return db;
     }
   }
@@ -445,6 +451,14 @@ void SqliteDatabase::RollbackWrite() noexcept {
 }
 
 std::optional<StoreStamp> SqliteDatabase::ChangeStamp() {
+  sqlite3* db = conn_->Use();
+  if (openStamp_ && openStamp_->own == sqlite3_total_changes64(db) && sqlite3_get_autocommit(db) != 0) {
+    return openStamp_;
+  }
+  return ReadStamp();
+}
+
+std::optional<StoreStamp> SqliteDatabase::ReadStamp() {
   sqlite3* db = conn_->Use();
   SqliteKept* kept = keptStore_ != nullptr ? keptStore_->Find<SqliteKept>() : nullptr;
   const std::optional<std::uint64_t> number = kept != nullptr ? kept->Number(db) : std::nullopt;

@@ -58,6 +58,11 @@ class SqliteDatabase final : public Database {
                  SqliteKept::FileIdentity file);
   // Closes SQLite's connection `handle`, or gives it back to kept_.
   void Release(sqlite3* handle) noexcept;
+  // The stamp as the store tells it now (ChangeStamp).
+  std::optional<StoreStamp> ReadStamp();
+  // The stamp read when a kept connection was taken: the stamp still, for
+  // the pages made from this open, until the connection writes.
+  std::optional<StoreStamp> openStamp_;
   sqlite3* db_;
   // Outlives the Database while statements or recordsets made from it do.
   std::shared_ptr<Connection> conn_;

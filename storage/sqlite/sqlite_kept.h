@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "storage/kept_store.h"
 
@@ -62,6 +63,15 @@ class SqliteKept final : public KeptConnection {
   std::optional<std::uint64_t> Number(const sqlite3* handle) const {
     return handle != nullptr && handle == taken_ ? std::optional<std::uint64_t>(number_) : std::nullopt;
   }
+  // Whether the taken connection `handle` found the store's schema current
+  // when the store's data version (PRAGMA data_version) was `version`. No
+  // other connection has written to the store since then, so it still is.
+  bool SchemaCurrentAt(const sqlite3* handle, std::int64_t version) const {
+    return Number(handle) && schemaCurrent_ == std::pair{number_, version};
+  }
+  void SchemaFoundCurrent(const sqlite3* handle, std::int64_t version) {
+    if (Number(handle)) schemaCurrent_ = {number_, version};
+  }
 
  private:
   static FileIdentity Identify(const std::string& path);
@@ -72,6 +82,8 @@ class SqliteKept final : public KeptConnection {
   sqlite3* handle_ = nullptr;
   sqlite3* taken_ = nullptr;  // the connection a request took, until kept again
   std::uint64_t number_ = 0;  // the number of the connection kept or taken
+  // The connection's number and the data version at its last schema check.
+  std::optional<std::pair<std::uint64_t, std::int64_t>> schemaCurrent_;
   std::multimap<std::string, sqlite3_stmt*, std::less<>> statements_;
   std::string path_;
   FileIdentity file_;
