@@ -2,27 +2,52 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "gateway/html_escape.h"
 
 namespace qb {
 
+// A piece is escaped in parts of this size at most, so that the room set
+// aside for its worst case stays small whatever its length.
+constexpr std::size_t kEscapedPart = 16 * 1024;
+
 void ResponseWriter::SendLine(std::initializer_list<Piece> pieces) {
   for (const Piece& piece : pieces) {
-    if (piece.Escaped()) {
-      AppendHtmlEscaped(buffer_, piece.Text());
-    } else {
-      buffer_.append(piece.Text());
+    std::string_view text = piece.Text();
+    if (!piece.Escaped()) {
+      Append(text);
+      continue;
+    }
+    while (!text.empty()) {
+      const std::string_view part = text.substr(0, kEscapedPart);
+      char* const at = Room(part.size() * kMostEscapedPerByte);
+      size_ += static_cast<std::size_t>(CopyHtmlEscaped(at, part) - at);
+      text.remove_prefix(part.size());
     }
   }
-  buffer_.append("\r\n");
-  if (buffer_.size() >= kFlushSize) Flush();
+  Append("\r\n");
+  if (size_ >= kFlushSize) Flush();
 }
 
 void ResponseWriter::SendWritten(std::string_view lines) {
-  buffer_.append(lines);
-  if (buffer_.size() >= kFlushSize) Flush();
+  Append(lines);
+  if (size_ >= kFlushSize) Flush();
+}
+
+void ResponseWriter::Append(std::string_view text) {
+  std::memcpy(Room(text.size()), text.data(), text.size());
+  size_ += text.size();
+}
+
+void ResponseWriter::Grow(std::size_t least) {
+  const std::size_t capacity = std::max(least, 2 * capacity_);
+  auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+  if (size_ > 0) std::memcpy(grown.get(), buffer_.get(), size_);
+  buffer_ = std::move(grown);
+  capacity_ = capacity;
 }
 
 void ResponseWriter::SendStatusOk() { SendLine({"Status: 200 OK"}); }
@@ -30,9 +55,9 @@ void ResponseWriter::SendStatusOk() { SendLine({"Status: 200 OK"}); }
 void ResponseWriter::SendContentType() { SendLine({"Content-type: text/html\n\n"}); }
 
 void ResponseWriter::Flush() {
-  if (buffer_.empty() || fd_ < 0) return;
-  WriteAll(buffer_.data(), buffer_.size());
-  buffer_.clear();
+  if (size_ == 0 || fd_ < 0) return;
+  WriteAll(buffer_.get(), size_);
+  size_ = 0;
 }
 
 void ResponseWriter::WriteAll(const char* data, std::size_t size) {
@@ -49,14 +74,14 @@ void ResponseWriter::WriteAll(const char* data, std::size_t size) {
 
 void ResponseWriter::Rewind() {
   if (fd_ < 0) {
-    buffer_.clear();
+    size_ = 0;
     return;
   }
   int flags = ::fcntl(fd_, F_GETFL);
   bool appends = flags >= 0 && (flags & O_APPEND) != 0;
   if (::lseek(fd_, 0, SEEK_SET) == 0 && !appends) {
     // Whatever is still buffered would be overwritten by the page anyway.
-    buffer_.clear();
+    size_ = 0;
   } else {
     Flush();  // a pipe: earlier lines stay in front of what follows
   }

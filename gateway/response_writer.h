@@ -17,6 +17,7 @@
 // a value unescaped is always a visible step.
 #include <cstddef>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -64,8 +65,8 @@ class ResponseWriter {
   // The buffer is allocated once at its working size: growing it by doubling
   // would copy the page several times and touch twice the memory, and fresh
   // memory pages are a measurable part of a request (bench/RESULTS.md).
-  explicit ResponseWriter(int fd) : fd_(fd) { buffer_.reserve(kFlushSize + kLineAllowance); }
-  explicit ResponseWriter(HoldWhole) : fd_(-1) { buffer_.reserve(kHeldSize); }
+  explicit ResponseWriter(int fd) : fd_(fd) { Grow(kFlushSize + kLineAllowance); }
+  explicit ResponseWriter(HoldWhole) : fd_(-1) { Grow(kHeldSize); }
   ~ResponseWriter() { Flush(); }
   ResponseWriter(const ResponseWriter&) = delete;
   ResponseWriter& operator=(const ResponseWriter&) = delete;
@@ -94,12 +95,23 @@ class ResponseWriter {
   void CutHere();
 
   // The response so far, when the writer holds it whole.
-  std::string_view Held() const { return buffer_; }
+  std::string_view Held() const { return {buffer_.get(), size_}; }
 
  private:
+  // Where the next `room` bytes may be written, the buffer grown if need be.
+  char* Room(std::size_t room) {
+    if (capacity_ - size_ < room) Grow(size_ + room);
+    return buffer_.get() + size_;
+  }
+  void Append(std::string_view text);
+  void Grow(std::size_t least);
   void WriteAll(const char* data, std::size_t size);
   int fd_;
-  std::string buffer_;
+  // Lines are written straight into the buffer (escaping included), which is
+  // not cleared first: only what the page writes is ever touched.
+  std::unique_ptr<char[]> buffer_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
 };
 
 }  // namespace qb

@@ -201,6 +201,17 @@ TEST(ResponseWriter, RewindAndCutOnAFileAndAPipe) {
       EXPECT_EQ(written, (output == qbtest::Output::kFile ? "" : earlier) + "Status: 200 OK\r\n<p><hr>\r\n") << lines;
     }
   }
+  // A held page that outgrows the writer's first buffer, with values longer
+  // than the part it escapes at a time.
+  ResponseWriter held(HoldWhole{});
+  std::string expected;
+  for (const std::size_t length : {3, 40000, 300000}) {
+    held.SendLine({"<b>", std::string(length, '<') + "a"});
+    expected += "<b>";
+    for (std::size_t i = 0; i < length; ++i) expected += "&lt;";
+    expected += "a\r\n";
+  }
+  EXPECT_EQ(held.Held(), expected);
 }
 
 // Every SQLite result code (an extended one by its primary code) shows 3000
