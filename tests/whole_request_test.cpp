@@ -654,6 +654,24 @@ TEST(WholeRequestKeptListing, FollowsTheStoreTheDayAndTheRequest) {
   }
 }
 
+// What a resident process keeps it keeps without reading the ads again: ad
+// text rewritten in the store's file behind SQLite's back, which leaves the
+// store's change counter as it was, is not seen by the resident process,
+// while a fresh process reads it.
+TEST(WholeRequestKeptListing, ReadsNoAdsWhileTheStoreSaysNothingChanged) {
+  Site site;
+  site.Seed(kBike);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // the site's files settled: the listing is kept
+  const Call listing = Get("Action=List&Cat=1");
+  const std::string kept = RunRequest(site, listing, Output::kResident);
+  std::string bytes = site.Read("qb.db");
+  const std::size_t at = bytes.find("hardly used");
+  ASSERT_NE(at, std::string::npos);
+  site.Write("qb.db", bytes.replace(at, 11, "rarely used"));  // the same file, rewritten in place
+  EXPECT_EQ(RunRequest(site, listing, Output::kResident), kept);
+  EXPECT_NE(RunRequest(site, listing).find("A red bike, rarely used."), std::string::npos);
+}
+
 // Banners are drawn afresh for every page, each about as often as the other,
 // also on a listing that a resident process keeps.
 TEST(WholeRequestBanners, EachIsShownAboutAsOftenAsTheOther) {
