@@ -111,6 +111,11 @@ def main():
         calls = [("POST", b"Action=ADD&Password=pw&Desc=" + b"d" * 500000), ("PUT", b"x" * 500000)] * 40
         with concurrent.futures.ThreadPoolExecutor(4) as pool:
             check("a large request got no page", all(pool.map(lambda call: large(port, *call), calls)))
+        # A page that goes out in several records of the largest size, and a part of one.
+        with contextlib.closing(sqlite3.connect(store)) as db, db:
+            db.execute("UPDATE QB SET Desc = ?", ("waves " * 25000,))
+        page = fetch(port, "action=ShowAll")
+        check("a page of several records differs", len(page) > 3 * 65535 and page == as_cgi(site, "action=ShowAll"))
     finally:
         server.terminate()
         log = server.communicate(timeout=30)[1].decode(errors="replace")
