@@ -8,6 +8,11 @@ namespace qb {
 // seller, e-mail link, phone and description, each value escaped. The
 // all-ads listing writes its item line with two blanks after "<td".
 enum class AdTableForm { kCategory, kAllAds };
-void SendAdTable(Request& req, const Recordset& ad, AdTableForm form);
+// Where those fields lie in a result: looked up once, before its rows.
+struct AdTableColumns {
+  explicit AdTableColumns(const Recordset& ads);
+  int item, price, date, name, email, phone, desc;
+};
+void SendAdTable(Request& req, const Recordset& ad, const AdTableColumns& columns, AdTableForm form);
 
 }  // namespace qb

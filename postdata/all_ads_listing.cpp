@@ -18,9 +18,10 @@ void AllAdsListing(Request& req) {
   slots.recordset = slots.queryDef->OpenRecordset();
   req.inStoreWork = true;
   Recordset& ads = *slots.recordset;
+  const AdTableColumns columns(ads);
   int shown = 0;
   while (!ads.Eof()) {
-    SendAdTable(req, ads, AdTableForm::kAllAds);
+    SendAdTable(req, ads, columns, AdTableForm::kAllAds);
     ads.MoveNext();
     if (++shown == kAllAdsLimit) {
       if (!ads.Eof()) {

@@ -102,6 +102,8 @@ void SendStorePart(Request& req, std::int16_t category, const std::string& start
                                     : Trusted{"<center><h2><font color=\"maroon\">- No more Ads in this Category! "
                                               "-</font></h2></center>"}});
   }
+  const AdTableColumns columns(ads);
+  const int id = ads.FieldColumn("ID");
   std::string lastShown;
   for (int shown = 0; !ads.Eof(); ads.MoveNext()) {
     if (shown++ == kPageSize) {
@@ -109,8 +111,8 @@ void SendStorePart(Request& req, std::int16_t category, const std::string& start
                         std::to_string(category), "&Start=", lastShown, "\">Next 100 Ads</a></b></font></center><p>"});
       break;
     }
-    SendAdTable(req, ads, AdTableForm::kCategory);
-    lastShown = ads.Field("ID");
+    SendAdTable(req, ads, columns, AdTableForm::kCategory);
+    lastShown = ads.FieldAt(id);
   }
   req.inStoreWork = false;
   ads.Close();

@@ -188,6 +188,14 @@ class Recordset {
   // Whether the named field of the current row holds no value at all (as
   // opposed to empty text). Same errors as Field.
   virtual bool FieldIsNull(std::string_view name) const = 0;
+  // The column of the named field in this result, found as Field finds it,
+  // for FieldAt: a page that reads the same fields of every row looks each
+  // name up once. An unknown name, or a recordset opened with OpenTable,
+  // raises kErrItemNotFound; a closed recordset kErrObjectClosed.
+  virtual int FieldColumn(std::string_view name) const = 0;
+  // Field for a column that FieldColumn gave on this result: the same text
+  // and the same errors (a column this result lacks: kErrItemNotFound).
+  virtual std::string_view FieldAt(int column) const = 0;
 
   // AddNew (table recordsets) or Edit (query results) starts a change;
   // SetField gives a field its new text; Update stores the change. Edit with

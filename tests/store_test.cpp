@@ -187,6 +187,7 @@ TEST_P(OnEachStore, RecordsetsAndTheirClosingRules) {
   const std::pair<std::function<void()>, int> refused[] = {
       {[&] { db->OpenTable("Ads"); }, kErrItemNotFound},
       {[&] { table->Update(); }, kErrInvalidArgument},
+      {[&] { table->FieldColumn("Item"); }, kErrItemNotFound},
       {[&] { table->SetField("Item", "x"); }, kErrInvalidArgument},
       {[&] { sellers->Execute(); }, kErrInvalidArgument},
       {[&] { sellers->SetParameter("pItem", "x"); }, kErrItemNotFound},
@@ -204,11 +205,16 @@ TEST_P(OnEachStore, RecordsetsAndTheirClosingRules) {
   auto ads = sellers->OpenRecordset();
   std::string name = "Desc";  // one buffer holding one name after another
   EXPECT_EQ(ads->Field(name), "Brass");
+  const int desc = ads->FieldColumn("DESC"), price = ads->FieldColumn("Price");
+  EXPECT_EQ(ads->FieldAt(desc), "Brass");
   name = "Price";
   EXPECT_TRUE(ads->FieldIsNull(name));
   EXPECT_FALSE(ads->FieldIsNull("ID"));
   ads->MoveNext();
   EXPECT_EQ(ads->Field(name), "7");
+  EXPECT_EQ(ads->FieldAt(price), "7");
+  EXPECT_EQ(Raised([&] { ads->FieldColumn("Colour"); }).first, kErrItemNotFound);
+  for (const int column : {-1, 99}) EXPECT_EQ(Raised([&] { ads->FieldAt(column); }).first, kErrItemNotFound);
   EXPECT_EQ(ads->Field("Expire"), "1999-12-31");
   EXPECT_TRUE(ads->FieldIsNull("DESC"));
   EXPECT_EQ(Raised([&] { ads->Field("Colour"); }).first, kErrItemNotFound);
@@ -220,6 +226,7 @@ TEST_P(OnEachStore, RecordsetsAndTheirClosingRules) {
   ads->SetField("Price", "8");
   ads->Update();  // the read ends before the write
   EXPECT_EQ(ads->Field("price"), "8");
+  EXPECT_EQ(ads->FieldAt(price), "8");
   EXPECT_EQ(ads->Field("ID"), "2");
   EXPECT_EQ(Raised([&] { ads->MoveNext(); }).first, kErrInvalidArgument);
   EXPECT_EQ(Rows(db->CreateQueryDef(kShowAll), {}, {}, "Price"), (Texts{"", "8"}));
@@ -227,6 +234,7 @@ TEST_P(OnEachStore, RecordsetsAndTheirClosingRules) {
   auto rs = sellers->OpenRecordset();
   sellers->SetParameter("pName", "Bob");
   EXPECT_EQ(Raised([&] { rs->Field("ID"); }).first, kErrObjectClosed);
+  EXPECT_EQ(Raised([&] { rs->FieldAt(0); }).first, kErrObjectClosed);
   EXPECT_TRUE(sellers->OpenRecordset()->Eof());
   auto reading = db->CreateQueryDef(kShowAll)->OpenRecordset();  // holds the read lock
   db->CloseKeepingConnection();
@@ -240,6 +248,7 @@ TEST_P(OnEachStore, RecordsetsAndTheirClosingRules) {
   EXPECT_TRUE(closedTable->Eof());  // a loop over a closed recordset ends
   EXPECT_EQ(Raised([&] { closedTable->SetField("Item", "x"); }).first, kErrObjectClosed);
   EXPECT_EQ(Raised([&] { closedTable->Update(); }).first, kErrObjectClosed);
+  EXPECT_EQ(Raised([&] { closedTable->FieldColumn("Item"); }).first, kErrObjectClosed);
   {
     auto dropped = Open(site);  // a store dropped while a read is held leaves no lock behind
     reading = dropped->CreateQueryDef(kShowAll)->OpenRecordset();

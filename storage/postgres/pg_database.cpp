@@ -504,6 +504,22 @@ std::string_view PgRecordset::Field(std::string_view name) const {
   return rows_->Text(row_, column);
 }
 
+int PgRecordset::FieldColumn(std::string_view name) const {
+  RequireOpen();
+  const int column = rows_ ? Column(name) : -1;
+  if (column < 0) throw FieldNotFound(name);
+  return column;
+}
+
+std::string_view PgRecordset::FieldAt(int column) const {
+  RequireRow();
+  if (column < 0 || column >= rows_->Columns()) throw FieldNotFound(std::to_string(column));
+  for (const auto& [at, value] : updated_) {
+    if (at == column) return value;
+  }
+  return rows_->Text(row_, column);
+}
+
 bool PgRecordset::FieldIsNull(std::string_view name) const {
   RequireRow();
   const int column = Column(name);

@@ -93,6 +93,8 @@ class PgRecordset final : public Recordset {
   void MoveNext() override;
   std::string_view Field(std::string_view name) const override;
   bool FieldIsNull(std::string_view name) const override;
+  int FieldColumn(std::string_view name) const override;
+  std::string_view FieldAt(int column) const override;
   void AddNew() override;
   void Edit() override;
   void SetField(std::string_view name, std::string_view value) override;

@@ -665,6 +665,20 @@ std::string_view SqliteRecordset::Field(std::string_view name) const {
   throw FieldNotFound(name);
 }
 
+int SqliteRecordset::FieldColumn(std::string_view name) const {
+  RequireOpen();
+  const int column = stmt_ ? Column(name) : -1;
+  if (column < 0) throw FieldNotFound(name);
+  return column;
+}
+
+std::string_view SqliteRecordset::FieldAt(int column) const {
+  RequireRow();
+  if (column < 0 || column >= sqlite3_column_count(stmt_->Get())) throw FieldNotFound(std::to_string(column));
+  // An updated row is held in the result's column order.
+  return held_.empty() ? ColumnText(stmt_->Get(), column) : held_[static_cast<std::size_t>(column)].second;
+}
+
 bool SqliteRecordset::FieldIsNull(std::string_view name) const {
   RequireRow();
   if (held_.empty()) {
