@@ -122,7 +122,7 @@ void DropUnreadInput(FCGX_Request& fcgi) {
     const timeval limit{static_cast<time_t>(wait.count() / 1000000), static_cast<suseconds_t>(wait.count() % 1000000)};
     if (::setsockopt(fcgi.ipcFd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0) timed = true;
     const int n = FCGX_GetStr(dropped, static_cast<int>(std::min<std::int64_t>(left, sizeof dropped)), fcgi.in);
-    if (n <= 0) break;
+    if (n <= 0 || FCGX_HasSeenEOF(fcgi.in) != 0) break;  // the end, an error, or a timeout
     left -= n;
   }
   // A connection the web server keeps for its next request waits without limit again.

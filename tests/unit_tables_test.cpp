@@ -112,6 +112,7 @@ TEST(ValueListReader, TextsNumbersAndTheirEnd) {
     EXPECT_EQ(stamps[0].status.st_size, static_cast<off_t>(size));
   }
   EXPECT_EQ(BuildErrorText("x", 65001), "x Error Number =  65001");
+  EXPECT_EQ(BuildErrorText("x", 0), "x Error Number =  0");
   EXPECT_EQ(BuildErrorText("x", -2147467259), "x Error Number = -2147467259");
 }
 
