@@ -76,7 +76,7 @@ void SendResponse(const FCGX_Request& fcgi, std::string_view response) {
   // Up to 2 MiB a write; the largest page (the list of all ads) is 150 KB.
   constexpr std::size_t kRecordsAWrite = 32;
   while (!response.empty()) {
-    unsigned char headers[kRecordsAWrite][FCGI_HEADER_LEN];
+    unsigned char headers[kRecordsAWrite][FCGI_HEADER_LEN] = {};  // no padding, the reserved byte 0
     iovec parts[2 * kRecordsAWrite];
     std::size_t records = 0, size = 0;
     for (; records < kRecordsAWrite && !response.empty(); ++records) {
@@ -88,7 +88,6 @@ void SendResponse(const FCGX_Request& fcgi, std::string_view response) {
       header[3] = static_cast<unsigned char>(fcgi.requestId);
       header[4] = static_cast<unsigned char>(length >> 8);
       header[5] = static_cast<unsigned char>(length);
-      header[6] = header[7] = 0;
       parts[2 * records] = {header, FCGI_HEADER_LEN};
       parts[2 * records + 1] = {const_cast<char*>(response.data()), length};
       size += FCGI_HEADER_LEN + length;

@@ -3,7 +3,9 @@
 // the numbers of the stores' failures.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <ctime>
 #include <functional>
 #include <limits>
@@ -202,6 +204,20 @@ TEST(ResponseWriter, RewindAndCutOnAFileAndAPipe) {
       EXPECT_EQ(written, (output == qbtest::Output::kFile ? "" : earlier) + "Status: 200 OK\r\n<p><hr>\r\n") << lines;
     }
   }
+  // A reader gone, with SIGPIPE ignored as a web server may leave it: the
+  // write fails, the rest of the page is lost, and the request goes on.
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  ::close(ends[0]);
+  const auto disposition = ::signal(SIGPIPE, SIG_IGN);
+  {
+    ResponseWriter lost(ends[1]);
+    lost.SendLine({"lost"});
+    lost.Flush();
+    EXPECT_EQ(errno, EPIPE);
+  }
+  ::signal(SIGPIPE, disposition);
+  ::close(ends[1]);
   // A held page that outgrows the writer's first buffer, with values longer
   // than the part it escapes at a time.
   ResponseWriter held(HoldWhole{});
