@@ -307,6 +307,8 @@ const Row kRows[] = {
       {.prepare = [](const Site& s) { std::remove(s.Path("qbcgi.cfg").c_str()); }}),
     R("ShortCategoryList", Get("action=Main"), "error_62_categories.html", {.categories = "Cars\nBoats\n"}),
     R("TooManyBanners", Get("action=Main"), "error_9_banners.html", {.config = kBannersOn, .banners = "11\n"}),
+    R("BannerCountOutOfRange", Get("action=Main"), "error_6_banners.html",
+      {.config = kBannersOn, .banners = "40000\n"}),
     R("NoDatabaseServer", Get("Action=List&Cat=2"), "error_3014_no_server.html",
       {.config = kConfig + std::string("host=/nonexistent port=1 user=qb password=secret\n")}),
     R("NoBannerList", Get("action=Show"), "error_53_banners.html", {.config = kBannersOn}),
