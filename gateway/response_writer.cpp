@@ -38,6 +38,7 @@ void ResponseWriter::SendWritten(std::string_view lines) {
 }
 
 void ResponseWriter::Append(std::string_view text) {
+  if (text.empty()) return;  // an empty view may have no data at all, which memcpy must not be given
   std::memcpy(Room(text.size()), text.data(), text.size());
   size_ += text.size();
 }
