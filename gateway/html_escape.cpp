@@ -105,15 +105,9 @@ char* CopyHtmlEscaped(char* out, std::string_view text) {
   return out;
 }
 
-void AppendHtmlEscaped(std::string& out, std::string_view text) {
-  const std::size_t start = out.size();
-  out.resize(start + text.size() * kMostEscapedPerByte);
-  out.resize(static_cast<std::size_t>(CopyHtmlEscaped(out.data() + start, text) - out.data()));
-}
-
 std::string HtmlEscape(std::string_view text) {
-  std::string out;
-  AppendHtmlEscaped(out, text);
+  std::string out(text.size() * kMostEscapedPerByte, '\0');
+  out.resize(static_cast<std::size_t>(CopyHtmlEscaped(out.data(), text) - out.data()));
   return out;
 }
 

@@ -14,8 +14,7 @@ constexpr std::size_t kMostEscapedPerByte = 6;
 // bytes per byte of text; returns the end of what it wrote. Text without
 // markup characters is copied unchanged.
 char* CopyHtmlEscaped(char* out, std::string_view text);
-// Appends `text` escaped to `out`.
-void AppendHtmlEscaped(std::string& out, std::string_view text);
+// `text` escaped, as a string of its own.
 std::string HtmlEscape(std::string_view text);
 
 }  // namespace qb
